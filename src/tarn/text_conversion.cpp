@@ -1,0 +1,152 @@
+#include "tarn/text_conversion.h"
+
+#include <cwchar>
+#include <new>
+#include <typeinfo>
+
+namespace tarn {
+
+namespace {
+
+class BadCast : public std::bad_cast {
+public:
+    const char* what() const noexcept override { return "bad cast"; }
+};
+
+constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;
+
+// Decodes one character at `text`; a zero byte is one U+0000 of one byte.
+// Returns the bytes consumed, or 0 when the input is invalid or incomplete.
+std::size_t DecodeOne(const char* text, std::size_t remaining, std::uint32_t& value) {
+    if (*text == '\0') {
+        value = 0;
+        return 1;
+    }
+    std::mbstate_t state{};
+    wchar_t unit = 0;
+    std::size_t used = std::mbrtowc(&unit, text, remaining, &state);
+    if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) return 0;
+    if (used == 0) used = 1;
+    value = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(unit));
+    return used;
+}
+
+template <class Unit>
+ResultCode CopyUnits(const Unit* text, std::size_t length, string_t& target, std::size_t start) {
+    if (start > target.size() || length > string_t::kMaxSize - 1 - start) return kOutOfMemory;
+    try {
+        string_t result(target);
+        result.resize(static_cast<string_t::size_type>(start + length));
+        for (std::size_t i = 0; i < length; ++i) {
+            result[static_cast<string_t::size_type>(start + i)] = static_cast<char16_t>(text[i]);
+        }
+        target = std::move(result);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    } catch (const std::length_error&) {
+        return kOutOfMemory;
+    }
+    return kNoError;
+}
+
+}  // namespace
+
+ResultCode ConvertNarrowText(const char* text, std::size_t length, string_t& target,
+                             std::size_t start) {
+    if (start > target.size()) return kInvalidArgument;
+    // First pass: validate and count the units.
+    std::size_t units = 0;
+    for (std::size_t at = 0; at < length;) {
+        std::uint32_t value = 0;
+        std::size_t used = DecodeOne(text + at, length - at, value);
+        if (used == 0 || value > kMaxCodePoint) return kInvalidArgument;
+        units += value > 0xFFFF ? 2 : 1;
+        at += used;
+    }
+    if (units > string_t::kMaxSize - 1 - start) return kOutOfMemory;
+    try {
+        string_t result(target);
+        result.resize(static_cast<string_t::size_type>(start + units));
+        // Second pass: write the units.
+        auto out = static_cast<string_t::size_type>(start);
+        for (std::size_t at = 0; at < length;) {
+            std::uint32_t value = 0;
+            at += DecodeOne(text + at, length - at, value);
+            if (value > 0xFFFF) {
+                value -= 0x10000;
+                result[out++] = static_cast<char16_t>(0xD800 + (value >> 10));
+                result[out++] = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
+            } else {
+                result[out++] = static_cast<char16_t>(value);
+            }
+        }
+        target = std::move(result);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    } catch (const std::length_error&) {
+        return kOutOfMemory;
+    }
+    return kNoError;
+}
+
+ResultCode ConvertWideText(const wchar_t* text, std::size_t length, string_t& target,
+                           std::size_t start) {
+    return CopyUnits(text, length, target, start);
+}
+
+ResultCode ConvertToWideString(const string_t& source, std::wstring& target, std::size_t start) {
+    if (start > target.size()) return kInvalidArgument;
+    try {
+        std::wstring result(target, 0, start);
+        result.append(reinterpret_cast<const wchar_t*>(source.data()), source.size());
+        target.swap(result);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    } catch (const std::length_error&) {
+        return kOutOfMemory;
+    }
+    return kNoError;
+}
+
+void ThrowConversionFailure(ResultCode code) {
+    if (code == kOutOfMemory) ThrowBadAllocation();
+    throw BadCast();
+}
+
+string_t ToFrameworkString(const char* text) {
+    string_t result;
+    if (!text) return result;
+    ResultCode code = ConvertNarrowText(text, std::strlen(text), result, 0);
+    if (Failed(code)) ThrowConversionFailure(code);
+    return result;
+}
+
+string_t ToFrameworkString(const std::string& text) {
+    string_t result;
+    ResultCode code = ConvertNarrowText(text.data(), text.size(), result, 0);
+    if (Failed(code)) ThrowConversionFailure(code);
+    return result;
+}
+
+string_t ToFrameworkString(const std::wstring& text) {
+    string_t result;
+    ResultCode code = ConvertWideText(text.data(), text.size(), result, 0);
+    if (Failed(code)) ThrowConversionFailure(code);
+    return result;
+}
+
+string_t ToFrameworkString(const std::u16string& text) {
+    string_t result;
+    ResultCode code = CopyUnits(text.data(), text.size(), result, 0);
+    if (Failed(code)) ThrowConversionFailure(code);
+    return result;
+}
+
+std::wstring ToWideString(const string_t& text) {
+    std::wstring result;
+    ResultCode code = ConvertToWideString(text, result, 0);
+    if (Failed(code)) ThrowConversionFailure(code);
+    return result;
+}
+
+}  // namespace tarn
