@@ -1,0 +1,69 @@
+// Prints the cost of rebuilding a child command line for growing inputs of
+// ordinary text and of quotes and backslashes, to show that it grows linearly.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "launcher/child_command_line.h"
+
+namespace {
+
+double MedianMicroseconds(const std::vector<std::wstring>& tokens, int runs) {
+    std::vector<const wchar_t*> pointers;
+    for (const auto& token : tokens) pointers.push_back(token.c_str());
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> samples;
+    size_t sink = 0;
+    for (int i = 0; i < runs; ++i) {
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        std::wstring line =
+            launcher::BuildChildCommandLine(pointers.data(), static_cast<int>(pointers.size()));
+        QueryPerformanceCounter(&end);
+        sink += line.size();
+        samples.push_back(1e6 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                          static_cast<double>(frequency.QuadPart));
+    }
+    std::sort(samples.begin(), samples.end());
+    if (sink == 0) std::puts("");
+    return samples[samples.size() / 2];
+}
+
+// `characters` of input split into tokens of about 40 characters.
+std::vector<std::wstring> Tokens(size_t characters, const std::wstring& pattern) {
+    std::vector<std::wstring> tokens = {L"C:\\Program Files\\Vendor\\tool.exe"};
+    std::wstring token;
+    for (size_t i = 0; i < characters; ++i) {
+        token += pattern[i % pattern.size()];
+        if (token.size() == 40) {
+            tokens.push_back(token);
+            token.clear();
+        }
+    }
+    if (!token.empty()) tokens.push_back(token);
+    return tokens;
+}
+
+}  // namespace
+
+int main() {
+    const size_t sizes[] = {1000, 10000, 32000};
+    struct Kind {
+        const char* name;
+        std::wstring pattern;
+    } kinds[] = {{"ordinary text", L"install the package quietly "},
+                 {"quotes and backslashes", L"\\\\\"a\\\" \\"}};
+    std::printf("%-24s %10s %14s %14s\n", "input", "characters", "median us", "ns/character");
+    for (const Kind& kind : kinds) {
+        for (size_t size : sizes) {
+            double us = MedianMicroseconds(Tokens(size, kind.pattern), 21);
+            std::printf("%-24s %10zu %14.1f %14.2f\n", kind.name, size, us,
+                        1000.0 * us / static_cast<double>(size));
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,56 @@
+#include "tarn/system/security/windows/net_api_library.h"
+
+namespace tarn {
+namespace windows {
+namespace security {
+namespace detail {
+
+namespace {
+
+template <class Function>
+Function Bind(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// A failure that left no last error still has to read as a failure.
+DWORD LastErrorOr(DWORD fallback) {
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
+}  // namespace
+
+NetApiLibrary::NetApiLibrary() noexcept {
+    wchar_t path[MAX_PATH];
+    const wchar_t kName[] = L"netapi32.dll";
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    // Room for the directory, a separator and the name.
+    if (length == 0 || length + 1 + sizeof(kName) / sizeof(kName[0]) > MAX_PATH) {
+        error_ = LastErrorOr(ERROR_PATH_NOT_FOUND);
+        return;
+    }
+    if (path[length - 1] != L'\\' && path[length - 1] != L'/') path[length++] = L'\\';
+    for (wchar_t unit : kName) path[length++] = unit;
+
+    module_ = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module_) {
+        error_ = LastErrorOr(ERROR_MOD_NOT_FOUND);
+        return;
+    }
+    get_local_groups_ = Bind<NetUserGetLocalGroupsFn>(module_, "NetUserGetLocalGroups");
+    buffer_free_ = Bind<NetApiBufferFreeFn>(module_, "NetApiBufferFree");
+    if (!loaded()) {
+        error_ = LastErrorOr(ERROR_PROC_NOT_FOUND);
+        get_local_groups_ = nullptr;
+        buffer_free_ = nullptr;
+    }
+}
+
+NetApiLibrary::~NetApiLibrary() {
+    if (module_) FreeLibrary(module_);
+}
+
+}  // namespace detail
+}  // namespace security
+}  // namespace windows
+}  // namespace tarn

@@ -1,0 +1,170 @@
+"""Runs Windows programs of the build under Wine without hanging.
+
+Wine's output goes to files (its service processes may inherit and hold
+pipes), every wait has a time-out, and message boxes titled "Error" are
+closed with xdotool while their texts are read from Wine's msgbox trace.
+"""
+
+import os
+import re
+import signal
+import subprocess
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+BOX_TITLE = "Error"
+_MSGBOX_TRACE = re.compile(r'trace:msgbox:MSGBOX_OnInit L"(.*)"\s*$')
+
+
+def windows_path(path):
+    """The path as a Windows program sees it through Wine's Z: drive."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def quote_token(token):
+    """Quotes one token so that CommandLineToArgvW gives it back unchanged."""
+    if token and not any(c in token for c in ' \t\n\v"'):
+        return token
+    quoted = '"'
+    backslashes = 0
+    for c in token:
+        if c == "\\":
+            backslashes += 1
+            continue
+        quoted += "\\" * (backslashes * 2 + 1 if c == '"' else backslashes) + c
+        backslashes = 0
+    return quoted + "\\" * (backslashes * 2) + '"'
+
+
+def join_command_line(tokens):
+    return " ".join(quote_token(t) for t in tokens)
+
+
+def decode_wine_debugstr(text):
+    """Undoes the escapes of Wine's debugstr_w."""
+    out = []
+    i = 0
+    simple = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt in simple:
+                out.append(simple[nxt])
+                i += 2
+                continue
+            if re.fullmatch(r"[0-9a-fA-F]{4}", text[i + 1:i + 5]):
+                out.append(chr(int(text[i + 1:i + 5], 16)))
+                i += 5
+                continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def message_box_texts(stderr_text):
+    texts = []
+    for line in stderr_text.splitlines():
+        match = _MSGBOX_TRACE.search(line)
+        if match:
+            texts.append(decode_wine_debugstr(match.group(1)))
+    return texts
+
+
+@dataclass
+class WineRun:
+    exit_code: int  # as the Unix process ended (low 8 bits of a Windows code)
+    stdout: str
+    stderr: str
+    box_titles: list = field(default_factory=list)  # titles of the boxes that were closed
+    box_texts: list = field(default_factory=list)  # from the msgbox trace
+    seconds: float = 0.0
+
+
+class WineTimeout(AssertionError):
+    pass
+
+
+class Wine:
+    """One private prefix of the build, as its wine-env.sh describes it."""
+
+    def __init__(self, wine_env_file):
+        values = subprocess.run(
+            ["sh", "-c",
+             '. "$0" && printf "%s\\n" "$WINEPREFIX" "$WINEARCH" "$LAUNCHER_WINE" '
+             '"$LAUNCHER_WINESERVER" "$LAUNCHER_STAND_INS"',
+             str(wine_env_file)],
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30,
+            check=True).stdout.splitlines()
+        self.prefix, self.arch, self.wine, self.wineserver, self.stand_ins = values[:5]
+        self.system32 = Path(self.prefix) / "drive_c" / "windows" / "system32"
+
+    def base_environment(self):
+        env = dict(os.environ)
+        # Only what a test sets explicitly reaches the programs.
+        for name in list(env):
+            if name in ("AuthDialogCaption", "EmptyPasswordRestrictionMessage") or \
+                    name.startswith(("STAND_IN_", "PROBE_")):
+                del env[name]
+        env.update({
+            "WINEPREFIX": self.prefix,
+            "WINEARCH": self.arch,
+            "WINEDEBUG": "-all,trace+msgbox",
+            "WINEDLLOVERRIDES": "credui=n;mscoree,mshtml=",
+        })
+        return env
+
+    def run(self, program, args, env, work_dir, timeout=40, close_boxes=True):
+        """Runs `wine program args...`, closing every "Error" box on the way."""
+        work_dir = Path(work_dir)
+        work_dir.mkdir(parents=True, exist_ok=True)
+        stamp = time.monotonic_ns()
+        out_path = work_dir / f"wine-{stamp}.out"
+        err_path = work_dir / f"wine-{stamp}.err"
+        started = time.monotonic()
+        titles = []
+        handled = {}
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            process = subprocess.Popen(
+                [self.wine, str(program), *args], stdin=subprocess.DEVNULL, stdout=out,
+                stderr=err, env=env, cwd=str(work_dir), start_new_session=True)
+            try:
+                while process.poll() is None:
+                    if time.monotonic() - started > timeout:
+                        raise WineTimeout(f"{program} did not end within {timeout} s")
+                    if close_boxes:
+                        self._close_boxes(env, handled, titles)
+                    time.sleep(0.1)
+            finally:
+                if process.poll() is None:
+                    os.killpg(process.pid, signal.SIGKILL)
+                    process.wait(timeout=10)
+        stderr = err_path.read_text(encoding="utf-8", errors="replace")
+        return WineRun(
+            exit_code=process.returncode,
+            stdout=out_path.read_text(encoding="utf-8", errors="replace"),
+            stderr=stderr,
+            box_titles=titles,
+            box_texts=message_box_texts(stderr),
+            seconds=time.monotonic() - started)
+
+    @staticmethod
+    def _xdotool(env, *args):
+        return subprocess.run(["xdotool", *args], stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, env=env, timeout=10)
+
+    def _close_boxes(self, env, handled, titles):
+        found = self._xdotool(env, "search", "--name", f"^{BOX_TITLE}$").stdout.split()
+        now = time.monotonic()
+        for window in found:
+            # A box that is still there a second after its key press gets another one.
+            if window in handled and now - handled[window] < 1.0:
+                continue
+            if window not in handled:
+                titles.append(self._xdotool(env, "getwindowname", window).stdout.rstrip("\n"))
+            handled[window] = now
+            self._xdotool(env, "key", "--window", window, "Return")
+            # The press closes the box before its release arrives: release
+            # the key, or the next box closes unseen.
+            self._xdotool(env, "keyup", "Return")

@@ -1,0 +1,82 @@
+// Test starter: starts one program with an exact command line, waits for it
+// and returns its exit code. The command line does not pass through any
+// quoting of ours or Wine's: it is read from a file.
+//
+//   raw_starter.exe <request file>
+//
+// The request file is UTF-8: its first line is the application name (an
+// empty line passes NULL), and everything after the first line feed is the
+// command line, byte for byte (no line feed is removed from its end).
+// It prints "process_id=<id>" when the program has started and
+// "exit_code=<code>" when it has ended, both in unsigned decimal, because a
+// Unix parent sees only the low 8 bits of an exit status. If the program
+// cannot be started, the exit code is 0xBAD00000 plus the error of
+// CreateProcessW.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kStartFailed = 0xBAD00000;
+
+std::wstring Utf8ToWide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+    return wide;
+}
+
+bool ReadFileBytes(const wchar_t* path, std::string& bytes) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    CloseHandle(file);
+    return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::string request;
+    if (argc != 2 || !ReadFileBytes(argv[1], request)) {
+        std::fwprintf(stderr, L"usage: raw_starter <request file>\n");
+        return 2;
+    }
+    std::string::size_type line_end = request.find('\n');
+    if (line_end == std::string::npos) line_end = request.size();
+    std::wstring application = Utf8ToWide(request.substr(0, line_end));
+    std::wstring command_line =
+        line_end < request.size() ? Utf8ToWide(request.substr(line_end + 1)) : std::wstring();
+    std::vector<wchar_t> writable(command_line.begin(), command_line.end());
+    writable.push_back(L'\0');
+
+    STARTUPINFOW startup_info{};
+    startup_info.cb = sizeof(startup_info);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), writable.data(),
+                        nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup_info, &process)) {
+        DWORD error = GetLastError();
+        std::fwprintf(stderr, L"raw_starter: CreateProcessW failed with %lu\n", error);
+        return static_cast<int>(kStartFailed + error);
+    }
+    std::printf("process_id=%lu\n", process.dwProcessId);
+    std::fflush(stdout);
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exit_code = 0;
+    if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = kStartFailed;
+    CloseHandle(process.hProcess);
+    std::printf("exit_code=%lu\n", exit_code);
+    std::fflush(stdout);
+    return static_cast<int>(exit_code);
+}
