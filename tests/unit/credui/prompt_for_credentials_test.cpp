@@ -432,3 +432,25 @@ TEST_F(PromptForCredentialsTest, StandInReportsAnAnswerItDoesNotUnderstand) {
 }
 
 }  // namespace
+
+TEST_F(PromptForCredentialsTest, StandInLoadsTheLogonDllOnceAndKeepsIt) {
+    // Any DLL will do; this one has no InstallLogonStandIn export.
+    const std::wstring logon_dll = credui_testing::RealSystemDirectory() + L"\\credui_noprompt.dll";
+    ScopedVariable variable(L"STAND_IN_LOGON_DLL", logon_dll.c_str());
+    session_.Script("cancel\ncancel\n");
+    EXPECT_EQ(Prompt(0), static_cast<DWORD>(ERROR_CANCELLED));
+    launcher::Credentials second;
+    EXPECT_EQ(launcher::PromptForCredentials(0, L"Caption", L"", 0, second),
+              static_cast<DWORD>(ERROR_CANCELLED));
+
+    HMODULE logon = GetModuleHandleW(logon_dll.c_str());
+    std::vector<StandInEvent> loads = session_.Events("logon_dll");
+    ASSERT_EQ(loads.size(), 1u) << session_.EventNames();
+    EXPECT_EQ(loads[0].Text("path"), logon_dll);
+    EXPECT_EQ(loads[0].Number("handle"), Address(logon));
+    EXPECT_EQ(loads[0].Number("error"), 0u);
+    EXPECT_EQ(loads[0].Number("install"), 0u);
+    ASSERT_NE(logon, nullptr);
+    g_free_library(logon);  // the stand-in never frees it
+    EXPECT_EQ(GetModuleHandleW(logon_dll.c_str()), nullptr);
+}
