@@ -68,6 +68,7 @@ def command_line_cost(build):
         env["WINEDEBUG"] = "-all"
         run = wine.run(build / "bench" / "command_line_bench.exe", [], env, work,
                        close_boxes=False, timeout=300)
+    assert run.exit_code == 0 and run.stdout.strip(), (run.exit_code, run.stderr[-2000:])
     print("Child command line (median of 21 runs per input)")
     print("  " + run.stdout.strip().replace("\n", "\n  "))
 
@@ -91,11 +92,12 @@ def main():
     parser.add_argument("--dist", type=pathlib.Path, default=REPO / "dist")
     parser.add_argument("--runs", type=int, default=11)
     args = parser.parse_args()
-    sizes(args.dist)
+    build = args.build.resolve()
+    sizes(args.dist.resolve())
     print()
-    command_line_cost(args.build)
+    command_line_cost(build)
     print()
-    launch_overhead(args.build.resolve(), args.runs)
+    launch_overhead(build, args.runs)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #include "launcher/child_command_line.h"
 
+#include <vector>
+
 namespace launcher {
 
 namespace {
@@ -33,19 +35,29 @@ std::wstring EscapeQuotes(const std::wstring& token) {
 }
 
 std::wstring BuildChildCommandLine(const wchar_t* const* tokens, int count) {
-    std::wstring command_line;
-    for (int i = 0; i < count; ++i) {
-        if (i > 0) command_line += L' ';
+    // Each token escaped once, then the whole line in one allocation.
+    std::vector<std::wstring> escaped(static_cast<size_t>(count > 0 ? count : 0));
+    std::vector<bool> quoted(escaped.size());
+    std::wstring::size_type length = 0;
+    for (size_t i = 0; i < escaped.size(); ++i) {
         std::wstring token(tokens[i]);
-        std::wstring escaped = EscapeQuotes(token);
-        if (NeedsQuotes(token)) {
+        escaped[i] = EscapeQuotes(token);
+        quoted[i] = NeedsQuotes(token);
+        length += escaped[i].size() + 1;
+        if (quoted[i]) length += 2 + TrailingBackslashes(escaped[i]);
+    }
+    std::wstring command_line;
+    command_line.reserve(length);
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        if (i > 0) command_line += L' ';
+        if (quoted[i]) {
             command_line += L'"';
-            command_line += escaped;
+            command_line += escaped[i];
             // Backslashes before the closing quote must not escape it.
-            command_line.append(TrailingBackslashes(escaped), L'\\');
+            command_line.append(TrailingBackslashes(escaped[i]), L'\\');
             command_line += L'"';
         } else {
-            command_line += escaped;
+            command_line += escaped[i];
         }
     }
     return command_line;

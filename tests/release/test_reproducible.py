@@ -21,6 +21,7 @@ def build_launcher(source, build):
 
 
 def copy_sources(target):
+    target.mkdir(parents=True)
     for name in ("CMakeLists.txt", "cmake", "include", "src", "res", "samples"):
         source = REPO / name
         if source.is_dir():
