@@ -12,7 +12,8 @@
 namespace tarn {
 
 // Narrow text (decoded with mbrtowc in the current locale) written into
-// `target` from index `start` on; the target is resized to fit exactly.
+// `target` from index `start` on; the target is resized to fit exactly, and a
+// start past its end pads it with zero units.
 ResultCode ConvertNarrowText(const char* text, std::size_t length, string_t& target,
                              std::size_t start);
 

@@ -31,9 +31,18 @@ std::size_t DecodeOne(const char* text, std::size_t remaining, std::uint32_t& va
     return used;
 }
 
+// A text that would not fit a framework string at all is reported like any
+// other growth that cannot be had; the check also keeps start + units from
+// being cut to 32 bits.
+bool FitsFrameworkString(std::size_t start, std::size_t units) {
+    return start < string_t::kMaxSize && units < string_t::kMaxSize - start;
+}
+
+// Resizes the target to start + length (a start past the end pads with zero
+// units) and copies the units as they are.
 template <class Unit>
 ResultCode CopyUnits(const Unit* text, std::size_t length, string_t& target, std::size_t start) {
-    if (start > target.size() || length > string_t::kMaxSize - 1 - start) return kOutOfMemory;
+    if (!FitsFrameworkString(start, length)) return kOutOfMemory;
     try {
         string_t result(target);
         result.resize(static_cast<string_t::size_type>(start + length));
@@ -53,7 +62,6 @@ ResultCode CopyUnits(const Unit* text, std::size_t length, string_t& target, std
 
 ResultCode ConvertNarrowText(const char* text, std::size_t length, string_t& target,
                              std::size_t start) {
-    if (start > target.size()) return kInvalidArgument;
     // First pass: validate and count the units.
     std::size_t units = 0;
     for (std::size_t at = 0; at < length;) {
@@ -63,7 +71,7 @@ ResultCode ConvertNarrowText(const char* text, std::size_t length, string_t& tar
         units += value > 0xFFFF ? 2 : 1;
         at += used;
     }
-    if (units > string_t::kMaxSize - 1 - start) return kOutOfMemory;
+    if (!FitsFrameworkString(start, units)) return kOutOfMemory;
     try {
         string_t result(target);
         result.resize(static_cast<string_t::size_type>(start + units));
@@ -95,9 +103,9 @@ ResultCode ConvertWideText(const wchar_t* text, std::size_t length, string_t& ta
 }
 
 ResultCode ConvertToWideString(const string_t& source, std::wstring& target, std::size_t start) {
-    if (start > target.size()) return kInvalidArgument;
     try {
-        std::wstring result(target, 0, start);
+        std::wstring result(target);
+        result.resize(start);  // a start past the end pads with zero units
         result.append(reinterpret_cast<const wchar_t*>(source.data()), source.size());
         target.swap(result);
     } catch (const std::bad_alloc&) {

@@ -14,7 +14,7 @@
 namespace tarn_test {
 
 class CountingAllocator final : public tarn::AllocatorObject {
-public:
+  public:
     static constexpr unsigned char kNewBlockFill = 0xCD;
     static constexpr unsigned char kFreedBlockFill = 0xEE;
 
@@ -67,7 +67,7 @@ public:
     // Frees of blocks that this object never handed out, or handed out and took back.
     std::size_t unknown_frees() const { return unknown_frees_; }
 
-private:
+  private:
     bool failing_ = false;
     std::size_t request_limit_ = static_cast<std::size_t>(-1);
     int references_ = 0;

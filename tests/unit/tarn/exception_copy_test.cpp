@@ -27,8 +27,8 @@ TEST(ExceptionClassTree, FollowsTheTwoBranches) {
 
 // One exception of each thrown class, with a message and a nested exception.
 std::unique_ptr<tarn::Exception> MakeResultCodeException() {
-    auto exception = std::make_unique<tarn::ResultCodeException>(
-        "F", 7, tarn::kNotFound, tarn::string_t(u"open the file"));
+    auto exception = std::make_unique<tarn::ResultCodeException>("F", 7, tarn::kNotFound,
+                                                                 tarn::string_t(u"open the file"));
     exception->SetNested(std::make_unique<tarn::CheckFailedException>("inner", 3));
     return exception;
 }

@@ -153,14 +153,13 @@ TEST_P(DisplayLine, IsSignedDecimal) {
     EXPECT_EQ(DisplayText(exception), GetParam().display_text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Exception, DisplayLine,
-    testing::Values(LineText{-1, u"CheckFailedException - . At F(-1) "},
-                    LineText{0, u"CheckFailedException - . At F(0) "},
-                    LineText{std::numeric_limits<std::int32_t>::min(),
-                             u"CheckFailedException - . At F(-2147483648) "},
-                    LineText{std::numeric_limits<std::int32_t>::max(),
-                             u"CheckFailedException - . At F(2147483647) "}));
+INSTANTIATE_TEST_SUITE_P(Exception, DisplayLine,
+                         testing::Values(LineText{-1, u"CheckFailedException - . At F(-1) "},
+                                         LineText{0, u"CheckFailedException - . At F(0) "},
+                                         LineText{std::numeric_limits<std::int32_t>::min(),
+                                                  u"CheckFailedException - . At F(-2147483648) "},
+                                         LineText{std::numeric_limits<std::int32_t>::max(),
+                                                  u"CheckFailedException - . At F(2147483647) "}));
 
 TEST(ExceptionDisplayText, SourcePathIsShownAsGiven) {
     tarn::CheckFailedException exception("src\\launcher\\credui_module.h", 20);

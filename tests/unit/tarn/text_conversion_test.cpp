@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "counting_allocator.h"
 #include "framework_text.h"
@@ -15,9 +16,7 @@ namespace {
 using tarn_test::CountingAllocator;
 using tarn_test::Units;
 
-TEST(NarrowTextConversion, RunsInTheCLocale) {
-    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
-}
+TEST(NarrowTextConversion, RunsInTheCLocale) { EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C"); }
 
 TEST(NarrowTextConversion, ClassNameBecomesTheSameLetters) {
     tarn::string_t text = tarn::ToFrameworkString("CheckFailedException");
@@ -63,6 +62,13 @@ TEST(NarrowTextConversion, CoreWritesFromTheStartIndexAndFitsTheTarget) {
     EXPECT_EQ(Units(target), u"aXY-long tail");
 }
 
+// A start index past the end pads the target with zero units up to it.
+TEST(NarrowTextConversion, CoreStartingPastTheEndPadsWithZeroUnits) {
+    tarn::string_t target(u"ab");
+    EXPECT_EQ(tarn::ConvertNarrowText("XY", 2, target, 4), tarn::kNoError);
+    EXPECT_EQ(Units(target), std::u16string(u"ab\0\0XY", 6));
+}
+
 TEST(WideTextConversion, WstringIsCopiedUnitForUnit) {
     const std::wstring source(L"a\0\xD800z\xDC00\xFFFF", 6);  // unpaired surrogates stay
     tarn::string_t text = tarn::ToFrameworkString(source);
@@ -82,6 +88,12 @@ TEST(WideTextConversion, CoreWritesFromTheStartIndex) {
     EXPECT_EQ(Units(target), u"abXYZ");
 }
 
+TEST(WideTextConversion, CoreStartingPastTheEndPadsWithZeroUnits) {
+    tarn::string_t target(u"ab");
+    EXPECT_EQ(tarn::ConvertWideText(L"XY", 2, target, 4), tarn::kNoError);
+    EXPECT_EQ(Units(target), std::u16string(u"ab\0\0XY", 6));
+}
+
 TEST(WideStringConversion, FrameworkStringIsCopiedUnitForUnit) {
     tarn::string_t with_zero(u"x");
     const char16_t rest[] = {u'\0', 0xD83D, 0xDE00, 0xDC00};
@@ -98,10 +110,16 @@ TEST(WideStringConversion, CoreWritesFromTheStartIndex) {
     EXPECT_EQ(target, L"aQ");
 }
 
+TEST(WideStringConversion, CoreStartingPastTheEndPadsWithZeroUnits) {
+    std::wstring target(L"ab");
+    EXPECT_EQ(tarn::ConvertToWideString(tarn::string_t(u"XY"), target, 4), tarn::kNoError);
+    EXPECT_EQ(target, std::wstring(L"ab\0\0XY", 6));
+}
+
 // A target whose allocator object refuses every request: the cores report
 // "Out of memory" and leave the target as it was.
 class RefusedTarget : public testing::Test {
-protected:
+  protected:
     void SetUp() override { allocator_.set_failing(true); }
 
     void ExpectUnchanged(const tarn::string_t& target, const char16_t* text,
@@ -141,6 +159,21 @@ TEST_F(RefusedTarget, HeapTargetStaysIntact) {
     EXPECT_EQ(allocator_.live_blocks(), 1u);
 }
 
+// A framework string stays below 0x7FFFFFFF units; the start index counts.
+TEST_F(RefusedTarget, TextReachingTheSizeLimitReportsOutOfMemory) {
+    tarn::string_t target(u"abc", &allocator_);
+    const char16_t* block = target.data();
+    std::vector<std::size_t> starts = {0x7FFFFFFCu, 0x7FFFFFFDu, 0x7FFFFFFFu, 0xFFFFFFFFu};
+    if constexpr (sizeof(std::size_t) > 4) {
+        starts.push_back(static_cast<std::size_t>(0x100000001ull));  // 3 when cut to 32 bits
+    }
+    for (std::size_t start : starts) {
+        EXPECT_EQ(tarn::ConvertNarrowText("XY", 2, target, start), tarn::kOutOfMemory) << start;
+        EXPECT_EQ(tarn::ConvertWideText(L"XY", 2, target, start), tarn::kOutOfMemory) << start;
+    }
+    ExpectUnchanged(target, u"abc", block);
+}
+
 TEST(ConversionFailure, OutOfMemoryThrowsBadAllocation) {
     try {
         tarn::ThrowConversionFailure(tarn::kOutOfMemory);
@@ -150,8 +183,8 @@ TEST(ConversionFailure, OutOfMemoryThrowsBadAllocation) {
 }
 
 TEST(ConversionFailure, AnyOtherFailureThrowsBadCast) {
-    for (tarn::ResultCode code : {tarn::kInvalidArgument, tarn::kUnexpected,
-                                  tarn::kUnspecifiedPlatformError}) {
+    for (tarn::ResultCode code :
+         {tarn::kInvalidArgument, tarn::kUnexpected, tarn::kUnspecifiedPlatformError}) {
         try {
             tarn::ThrowConversionFailure(code);
         } catch (const std::bad_cast& error) {

@@ -116,13 +116,11 @@ INSTANTIATE_TEST_SUITE_P(WrappedWindowsError, WindowsErrorCase,
                                          Case{0x8007FFFFu, 0x8007FFFFu}));
 
 // Bit 27 belongs to the facility: 0x88070005 is not a wrapped Windows error.
-INSTANTIATE_TEST_SUITE_P(OtherFailureHresult, WindowsErrorCase,
-                         testing::Values(Case{0x88070005u, 0x80010100u},
-                                         Case{0x80004005u, 0x80010100u},
-                                         Case{0x80000000u, 0x80010100u},
-                                         Case{0x80010107u, 0x80010100u},
-                                         Case{0x80170005u, 0x80010100u},
-                                         Case{0xFFFFFFFFu, 0x80010100u}));
+INSTANTIATE_TEST_SUITE_P(
+    OtherFailureHresult, WindowsErrorCase,
+    testing::Values(Case{0x88070005u, 0x80010100u}, Case{0x80004005u, 0x80010100u},
+                    Case{0x80000000u, 0x80010100u}, Case{0x80010107u, 0x80010100u},
+                    Case{0x80170005u, 0x80010100u}, Case{0xFFFFFFFFu, 0x80010100u}));
 
 // Over the whole Windows-error range: a listed error gives its code, any
 // other its value in the Windows-error facility, unwrapped or wrapped.
