@@ -27,11 +27,15 @@
 //   {"event":"wait", "child_process_id", "password_left_in_memory"}: written
 //    when the launcher starts waiting for the child; tells whether the
 //    password that the launcher passed is still readable where it was.
+// Every UTF-16 copy of a script password that this DLL makes is erased before
+// its memory is released, so that scans of the launcher's memory find only the
+// launcher's own copies.
 #include <windows.h>
 
 #include <cwchar>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "import_patch.h"
@@ -47,10 +51,20 @@ using testing_support::JsonString;
 constexpr wchar_t kScriptVariable[] = L"STAND_IN_LOGON_SCRIPT";
 constexpr wchar_t kLogVariable[] = L"STAND_IN_LOGON_LOG";
 
+void Erase(std::wstring& text) {
+    if (!text.empty()) SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
+}
+
 struct Account {
     std::wstring user;
     std::wstring domain;
     std::wstring password;
+
+    Account(std::wstring u, std::wstring d, std::wstring p)
+        : user(std::move(u)), domain(std::move(d)), password(std::move(p)) {}
+    Account(const Account&) = default;
+    Account& operator=(const Account&) = default;
+    ~Account() { Erase(password); }
 };
 
 enum class ForcedKind { kCheck, kFail, kFailLastErrorZero };
@@ -121,9 +135,12 @@ Script ReadScript() {
         start = end + 1;
         if (!line.empty() && line.back() == L'\r') line.pop_back();
         if (line.rfind(L"account ", 0) == 0) {
-            std::vector<std::wstring> fields = SplitFields(line.substr(8));
+            std::wstring rest = line.substr(8);
+            std::vector<std::wstring> fields = SplitFields(rest);
             fields.resize(3);
-            script.accounts.push_back({fields[0], fields[1], fields[2]});
+            script.accounts.emplace_back(fields[0], fields[1], fields[2]);
+            Erase(rest);
+            for (std::wstring& field : fields) Erase(field);
         } else if (line.rfind(L"fail ", 0) == 0) {
             script.forced.push_back({ForcedKind::kFail, ParseError(line.substr(5))});
         } else if (line == L"fail-last-error-0") {
@@ -131,7 +148,9 @@ Script ReadScript() {
         } else if (line == L"check") {
             script.forced.push_back({ForcedKind::kCheck, 0});
         }
+        Erase(line);
     }
+    Erase(text);
     return script;
 }
 

@@ -6,6 +6,11 @@
 //   STAND_IN_LOGON_DLL      optional DLL path: the first prompt of a process loads it with
 //                           LoadLibraryW and calls its export InstallLogonStandIn
 //                           (void WINAPI, no arguments) if there is one. It is never freed.
+//   STAND_IN_CREDUI_PROMPT_HOOK optional command line: every prompt first runs it with " <pid>"
+//                           (this process's id) appended, waits for it and logs a hook event.
+//
+// Passwords: every UTF-16 copy of a script answer that this library makes is erased before its
+// memory is released, so that scans of the host process find only the host's own copies.
 //
 // Script
 //   Blank lines and lines starting with '#' are skipped. Each prompt takes the first answer
@@ -47,6 +52,7 @@
 //              domain_count password_buffer password_count result last_error user_count_out
 //              domain_count_out password_count_out       (counts: the values in and out)
 //   script_error pid text                                (an answer line that was not understood)
+//   hook       pid error exit_code                       (error: of CreateProcessW, 0 if started)
 // This library defines the credential UI entries instead of importing them.
 #define _CREDUI_
 
@@ -116,6 +122,27 @@ std::string Escape(const std::string& text) {
     return result;
 }
 
+void Erase(std::wstring& text) {
+    if (!text.empty()) SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
+}
+
+void Erase(std::vector<std::wstring>& texts) {
+    for (std::wstring& text : texts) Erase(text);
+}
+
+// Erases a text or a list of texts when the scope ends.
+template <typename Texts>
+class EraseOnExit {
+  public:
+    explicit EraseOnExit(Texts& texts) : texts_(texts) {}
+    ~EraseOnExit() { Erase(texts_); }
+    EraseOnExit(const EraseOnExit&) = delete;
+    EraseOnExit& operator=(const EraseOnExit&) = delete;
+
+  private:
+    Texts& texts_;
+};
+
 // One log line; written in a single append so that readers never see half an event.
 class Event {
   public:
@@ -174,6 +201,11 @@ struct Answer {
     DWORD sizing_error = ERROR_INSUFFICIENT_BUFFER;
     bool unpack_fails = false;
     DWORD unpack_error = ERROR_SUCCESS;
+
+    Answer() = default;
+    Answer(const Answer& other) = default;
+    Answer& operator=(const Answer& other) = default;
+    ~Answer() { Erase(password); }
 };
 
 // The answer buffer: this header, then user name, domain and password without terminators.
@@ -232,6 +264,7 @@ bool ParseAnswer(const std::wstring& line, Answer& answer) {
     std::size_t cut = line.find_first_of(L" \t");
     std::wstring command = line.substr(0, cut);
     std::wstring rest = cut == std::wstring::npos ? std::wstring() : line.substr(cut + 1);
+    EraseOnExit<std::wstring> erase_rest(rest);
     answer.kind = ToUtf8(command);
     bool ok = true;
     if (command == L"cancel" && rest.empty()) {
@@ -241,6 +274,7 @@ bool ParseAnswer(const std::wstring& line, Answer& answer) {
         answer.with_buffer = true;
         if (!rest.empty()) {
             std::vector<std::wstring> fields = Split(rest, L'\t');
+            EraseOnExit<std::vector<std::wstring>> erase_fields(fields);
             if (fields.size() != 3) return false;
             answer.user = fields[0];
             answer.domain = fields[1];
@@ -259,6 +293,7 @@ bool ParseAnswer(const std::wstring& line, Answer& answer) {
         answer.with_buffer = command == L"fail-with-buffer";
     } else if (command == L"credentials") {
         std::vector<std::wstring> fields = Split(rest, L'\t');
+        EraseOnExit<std::vector<std::wstring>> erase_fields(fields);
         if (fields.size() < 3) return false;
         answer.result = ERROR_SUCCESS;
         answer.with_buffer = true;
@@ -317,6 +352,7 @@ bool TakeAnswerLine(std::wstring& line) {
 [[maybe_unused]] Answer NextAnswer() {
     Answer answer;
     std::wstring line;
+    EraseOnExit<std::wstring> erase_line(line);
     if (!TakeAnswerLine(line)) return answer;
     if (!ParseAnswer(line, answer)) {
         Event("script_error").AddText("text", line).Write();
@@ -374,6 +410,27 @@ bool TakeAnswerLine(std::wstring& line) {
         .Write();
 }
 
+[[maybe_unused]] void RunPromptHook() {
+    std::wstring command = ReadVariable(L"STAND_IN_CREDUI_PROMPT_HOOK");
+    if (command.empty()) return;
+    command += L" " + std::to_wstring(GetCurrentProcessId());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    DWORD error = ERROR_SUCCESS;
+    DWORD exit_code = 0;
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &exit_code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        error = GetLastError();
+    }
+    Event("hook").Add("error", error).Add("exit_code", exit_code).Write();
+}
+
 std::uint64_t CountOrZero(const DWORD* count) { return count ? *count : 0; }
 
 }  // namespace
@@ -419,6 +476,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI
     }
     prompt.Write();
 
+    RunPromptHook();
     InstallLogonStandInOnce();
 
     Answer answer = NextAnswer();

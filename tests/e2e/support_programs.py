@@ -1,0 +1,96 @@
+"""Test programs beyond the ones every scenario needs: the memory scanner, the
+window crowd and the DLL-planting pieces, with helpers to drive them."""
+
+import json
+import os
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+
+# The scanner's needles travel XORed with this byte, so that no command line
+# (which the launcher keeps in its memory) holds a plain copy of a secret.
+NEEDLE_MASK = 0x5A
+
+
+def _build_file(variable, relative):
+    if os.environ.get(variable):
+        return Path(os.environ[variable])
+    build_dir = os.environ.get("LAUNCHER_E2E_BUILD_DIR")
+    if not build_dir:
+        pytest.exit("LAUNCHER_E2E_BUILD_DIR is not set (ctest sets it)", returncode=2)
+    return Path(build_dir) / relative
+
+
+@dataclass
+class SupportPrograms:
+    memory_scan: Path
+    heap_leftover: Path
+    window_crowd: Path
+    netapi_importer: Path
+    planted_netapi32: Path
+    planted_credui: Path
+
+    @classmethod
+    def find(cls):
+        found = cls(
+            memory_scan=_build_file("LAUNCHER_E2E_MEMORY_SCAN",
+                                    "tests/support/memory_scan/memory_scan.exe"),
+            heap_leftover=_build_file("LAUNCHER_E2E_HEAP_LEFTOVER",
+                                      "tests/support/memory_scan/heap_leftover.exe"),
+            window_crowd=_build_file("LAUNCHER_E2E_WINDOW_CROWD",
+                                     "tests/support/window_crowd/window_crowd.exe"),
+            netapi_importer=_build_file("LAUNCHER_E2E_NETAPI_IMPORTER",
+                                        "tests/support/planted_dlls/netapi_importer.exe"),
+            planted_netapi32=_build_file("LAUNCHER_E2E_PLANTED_NETAPI32",
+                                         "tests/support/planted_dlls/planted/netapi32.dll"),
+            planted_credui=_build_file("LAUNCHER_E2E_PLANTED_CREDUI",
+                                       "tests/support/planted_dlls/planted/credui.dll"))
+        for path in vars(found).values():
+            assert path.is_file(), f"missing build output {path}"
+        return found
+
+
+def masked_needles(*texts):
+    """The scanner's needle argument: UTF-16LE bytes XOR the mask, in hex."""
+    for text in texts:
+        assert text, "an empty needle matches everywhere"
+    return ",".join(bytes(b ^ NEEDLE_MASK for b in text.encode("utf-16-le")).hex()
+                    for text in texts)
+
+
+def read_scans(path):
+    """The scanner's reports, one dict per scan, in order."""
+    path = Path(path)
+    if not path.exists():
+        return []
+    return [json.loads(line) for line in path.read_text(encoding="utf-8").splitlines() if line]
+
+
+def assert_scan_ran(scan, target=None):
+    """The scan read the process's memory and searched a sensible amount of it."""
+    assert scan["error"] is None, scan
+    assert scan["regions"] > 10, scan
+    # A Windows process maps megabytes of code and data; a scan that read
+    # almost nothing has not really looked.
+    assert scan["bytes"] > 4 * 1024 * 1024, scan
+    if target is not None:
+        assert scan["target"] == target, scan
+
+
+def read_key_values(path):
+    values = {}
+    for line in Path(path).read_text(encoding="utf-8").splitlines():
+        key, _, value = line.partition("=")
+        values[key] = int(value)
+    return values
+
+
+def secret_needles(secret):
+    """Needles that find any copy of `secret`, freed ones included: the heap
+    writes its free-list links over the first 16 bytes of a released block, so
+    a released copy keeps only its later characters."""
+    assert len(secret) >= 12
+    if len(secret) <= 40:
+        return [secret, secret[8:], secret[-10:]]
+    return [secret[:40], secret[8:48], secret[-40:]]
