@@ -11,7 +11,6 @@
   throws and catches one exception.
 """
 import argparse
-import os
 import pathlib
 import statistics
 import subprocess

@@ -23,18 +23,9 @@ import pytest
 sys.path.insert(0, str(Path(__file__).parent))
 
 from records import read_credui_log, read_json_lines  # noqa: E402
-from wine_driver import Wine, WineRun, join_command_line, windows_path  # noqa: E402
+from wine_driver import Wine, WineRun, build_file, join_command_line, windows_path  # noqa: E402
 
 DEFAULT_CAPTION = "Sign in to continue"
-
-
-def _build_file(variable, relative):
-    if os.environ.get(variable):
-        return Path(os.environ[variable])
-    build_dir = os.environ.get("LAUNCHER_E2E_BUILD_DIR")
-    if not build_dir:
-        pytest.exit("LAUNCHER_E2E_BUILD_DIR is not set (ctest sets it)", returncode=2)
-    return Path(build_dir) / relative
 
 
 @dataclass
@@ -50,13 +41,13 @@ class Programs:
 @pytest.fixture(scope="session")
 def programs():
     found = Programs(
-        wine_env=_build_file("LAUNCHER_E2E_WINE_ENV", "wine-env.sh"),
-        launcher=_build_file("LAUNCHER_E2E_LAUNCHER", "launcher.exe"),
-        sample_caller=_build_file("LAUNCHER_E2E_SAMPLE_CALLER", "samples/sample_caller.exe"),
-        probe=_build_file("LAUNCHER_E2E_PROBE", "tests/support/probe_child/probe.exe"),
-        raw_starter=_build_file("LAUNCHER_E2E_RAW_STARTER",
+        wine_env=build_file("LAUNCHER_E2E_WINE_ENV", "wine-env.sh"),
+        launcher=build_file("LAUNCHER_E2E_LAUNCHER", "launcher.exe"),
+        sample_caller=build_file("LAUNCHER_E2E_SAMPLE_CALLER", "samples/sample_caller.exe"),
+        probe=build_file("LAUNCHER_E2E_PROBE", "tests/support/probe_child/probe.exe"),
+        raw_starter=build_file("LAUNCHER_E2E_RAW_STARTER",
                                 "tests/support/raw_starter/raw_starter.exe"),
-        logon_stand_in=_build_file("LAUNCHER_E2E_LOGON_STAND_IN",
+        logon_stand_in=build_file("LAUNCHER_E2E_LOGON_STAND_IN",
                                    "stand-ins/logon_stand_in.dll"))
     for path in vars(found).values():
         assert path.is_file(), f"missing build output {path}"

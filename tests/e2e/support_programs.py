@@ -2,24 +2,15 @@
 window crowd and the DLL-planting pieces, with helpers to drive them."""
 
 import json
-import os
 from dataclasses import dataclass
 from pathlib import Path
 
-import pytest
+
+from wine_driver import build_file
 
 # The scanner's needles travel XORed with this byte, so that no command line
 # (which the launcher keeps in its memory) holds a plain copy of a secret.
 NEEDLE_MASK = 0x5A
-
-
-def _build_file(variable, relative):
-    if os.environ.get(variable):
-        return Path(os.environ[variable])
-    build_dir = os.environ.get("LAUNCHER_E2E_BUILD_DIR")
-    if not build_dir:
-        pytest.exit("LAUNCHER_E2E_BUILD_DIR is not set (ctest sets it)", returncode=2)
-    return Path(build_dir) / relative
 
 
 @dataclass
@@ -34,17 +25,17 @@ class SupportPrograms:
     @classmethod
     def find(cls):
         found = cls(
-            memory_scan=_build_file("LAUNCHER_E2E_MEMORY_SCAN",
+            memory_scan=build_file("LAUNCHER_E2E_MEMORY_SCAN",
                                     "tests/support/memory_scan/memory_scan.exe"),
-            heap_leftover=_build_file("LAUNCHER_E2E_HEAP_LEFTOVER",
+            heap_leftover=build_file("LAUNCHER_E2E_HEAP_LEFTOVER",
                                       "tests/support/memory_scan/heap_leftover.exe"),
-            window_crowd=_build_file("LAUNCHER_E2E_WINDOW_CROWD",
+            window_crowd=build_file("LAUNCHER_E2E_WINDOW_CROWD",
                                      "tests/support/window_crowd/window_crowd.exe"),
-            netapi_importer=_build_file("LAUNCHER_E2E_NETAPI_IMPORTER",
+            netapi_importer=build_file("LAUNCHER_E2E_NETAPI_IMPORTER",
                                         "tests/support/planted_dlls/netapi_importer.exe"),
-            planted_netapi32=_build_file("LAUNCHER_E2E_PLANTED_NETAPI32",
+            planted_netapi32=build_file("LAUNCHER_E2E_PLANTED_NETAPI32",
                                          "tests/support/planted_dlls/planted/netapi32.dll"),
-            planted_credui=_build_file("LAUNCHER_E2E_PLANTED_CREDUI",
+            planted_credui=build_file("LAUNCHER_E2E_PLANTED_CREDUI",
                                        "tests/support/planted_dlls/planted/credui.dll"))
         for path in vars(found).values():
             assert path.is_file(), f"missing build output {path}"

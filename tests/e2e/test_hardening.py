@@ -121,23 +121,6 @@ def test_scan_finds_a_freed_secret_unless_it_was_erased(wine, support, tmp_path,
         assert scan["hits"] == [0, 0, 0], scan
 
 
-def scan_child(launch, support, *needles):
-    """Makes the scanner the launcher's child: while the launcher waits for
-    it, it searches the launcher's memory for `needles`."""
-    report = launch.file("child_scan.jsonl")
-    args = [launch.win("child_scan.jsonl"), masked_needles(*needles), "parent"]
-    return report, (windows_path(support.memory_scan), *args)
-
-
-def hook_scans(launch, support, *needles):
-    """Has the dialog scan its own process at the start of every prompt."""
-    report = launch.file("prompt_scan.jsonl")
-    launch.extra_env["STAND_IN_CREDUI_PROMPT_HOOK"] = \
-        f'"{windows_path(support.memory_scan)}" "{launch.win("prompt_scan.jsonl")}" ' + \
-        masked_needles(*needles)
-    return report
-
-
 def secret_hits(scan, first, count=3):
     """The hits of one secret's needles, which start at index `first`."""
     return scan["hits"][first:first + count]

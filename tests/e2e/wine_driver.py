@@ -17,6 +17,18 @@ BOX_TITLE = "Error"
 _MSGBOX_TRACE = re.compile(r'trace:msgbox:MSGBOX_OnInit L"(.*)"\s*$')
 
 
+def build_file(variable, relative):
+    """A file of the build: named by `variable`, else found under the build folder."""
+    if os.environ.get(variable):
+        return Path(os.environ[variable])
+    build_dir = os.environ.get("LAUNCHER_E2E_BUILD_DIR")
+    if not build_dir:
+        import pytest
+
+        pytest.exit("LAUNCHER_E2E_BUILD_DIR is not set (ctest sets it)", returncode=2)
+    return Path(build_dir) / relative
+
+
 def windows_path(path):
     """The path as a Windows program sees it through Wine's Z: drive."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")

@@ -15,10 +15,15 @@
 #include <shellapi.h>
 // clang-format on
 
-#include <cstdint>
 #include <string>
 
+#include "window_helpers.h"
+
 namespace {
+
+using testing_support::HandleText;
+using testing_support::PumpMessages;
+using testing_support::PumpMessagesFor;
 
 constexpr wchar_t kWindowClass[] = L"OwnerWindowHelper";
 
@@ -27,37 +32,6 @@ HWND MakeWindow(const wchar_t* title, HWND owner, bool visible) {
                                   owner, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (window && visible) ShowWindow(window, SW_SHOWNOACTIVATE);
     return window;
-}
-
-void PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-void PumpMessagesFor(DWORD milliseconds) {
-    const ULONGLONG end = GetTickCount64() + milliseconds;
-    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
-        PumpMessages();
-    }
-}
-
-std::string HandleText(HWND window) {
-    return std::to_string(
-        static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
-}
-
-bool WriteReport(const wchar_t* path, const std::string& text) {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == text.size();
 }
 
 int Run(const wchar_t* report_path, const wchar_t* ready_name, const wchar_t* exit_name) {
@@ -81,8 +55,10 @@ int Run(const wchar_t* report_path, const wchar_t* ready_name, const wchar_t* ex
     PumpMessagesFor(100);
     int status = 2;
     if (visible && invisible && owned &&
-        WriteReport(report_path, HandleText(visible) + " " + HandleText(invisible) + " " +
-                                     HandleText(owned) + "\n")) {
+        testing_support::WriteTextFile(
+            report_path,
+            HandleText(visible) + " " + HandleText(invisible) + " " + HandleText(owned) + "\n",
+            false)) {
         HANDLE ready_event = OpenEventW(EVENT_MODIFY_STATE, FALSE, ready_name);
         if (ready_event) {
             SetEvent(ready_event);

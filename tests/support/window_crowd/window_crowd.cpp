@@ -20,12 +20,16 @@
 #include <shellapi.h>
 // clang-format on
 
-#include <cstdint>
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "window_helpers.h"
+
 namespace {
+
+using testing_support::PumpMessages;
+using testing_support::PumpMessagesFor;
 
 constexpr wchar_t kWindowClass[] = L"WindowCrowd";
 
@@ -48,37 +52,6 @@ BOOL CALLBACK CountOwnWindow(HWND window, LPARAM census_address) {
         census->last = window;
     }
     return TRUE;
-}
-
-void PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-void PumpMessagesFor(DWORD milliseconds) {
-    const ULONGLONG end = GetTickCount64() + milliseconds;
-    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
-        PumpMessages();
-    }
-}
-
-std::string Handle(HWND window) {
-    return std::to_string(
-        static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
-}
-
-bool Append(const wchar_t* path, const std::string& text) {
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == text.size();
 }
 
 // Starts the launcher and pumps messages until it ends; its exit code, or
@@ -135,10 +108,10 @@ int Run(const wchar_t* report_path, unsigned per_kind, const wchar_t* launcher,
         std::string report = "pid=" + std::to_string(GetCurrentProcessId()) + "\n" +
                              "windows=" + std::to_string(census.windows) + "\n" +
                              "visible_unowned=" + std::to_string(census.visible_unowned) + "\n" +
-                             "expected=" + Handle(census.first) + "\n" +
-                             "last=" + Handle(census.last) + "\n";
+                             "expected=" + testing_support::HandleText(census.first) + "\n" +
+                             "last=" + testing_support::HandleText(census.last) + "\n";
         if (launcher) report += RunLauncher(launcher, program);
-        if (Append(report_path, report)) status = 0;
+        if (testing_support::WriteTextFile(report_path, report, true)) status = 0;
     }
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) DestroyWindow(*it);
     return status;
