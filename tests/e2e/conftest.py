@@ -59,7 +59,7 @@ def wine(programs):
     if not os.environ.get("DISPLAY"):
         pytest.exit("no DISPLAY: run under xvfb-run", returncode=2)
     wine = Wine(programs.wine_env)
-    assert (Path(wine.prefix) / "system.reg").is_file(), \
+    assert (Path(wine.prefix) / ".launcher-prefix-ready").is_file(), \
         f"Wine prefix {wine.prefix} is not set up (wine-prefix.sh start)"
     # The scripted dialog must be the one in system32, as the prefix set-up leaves it.
     stand_in = Path(wine.stand_ins) / "credui.dll"
