@@ -25,8 +25,8 @@ double MedianMicroseconds(const std::vector<std::wstring>& tokens, size_t charac
         LARGE_INTEGER start, end;
         QueryPerformanceCounter(&start);
         for (int r = 0; r < repetitions; ++r) {
-            std::wstring line = launcher::BuildChildCommandLine(pointers.data(),
-                                                                static_cast<int>(pointers.size()));
+            std::wstring line =
+                launcher::BuildChildCommandLine(pointers.data(), static_cast<int>(pointers.size()));
             sink += line.size();
         }
         QueryPerformanceCounter(&end);

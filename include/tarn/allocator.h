@@ -7,14 +7,14 @@
 namespace tarn {
 
 class AllocatorObject {
-public:
+  public:
     virtual void AddRef() = 0;
     virtual void Release() = 0;
     // Returns the block, or null when no memory is left.
     virtual void* Allocate(std::size_t bytes) = 0;
     virtual void Free(void* block) = 0;
 
-protected:
+  protected:
     ~AllocatorObject() = default;
 };
 
@@ -27,7 +27,7 @@ void Free(AllocatorObject* allocator, void* block) noexcept;
 
 // Holds one reference to an allocator object, or none.
 class AllocatorRef {
-public:
+  public:
     AllocatorRef() noexcept = default;
     explicit AllocatorRef(AllocatorObject* allocator) noexcept : allocator_(allocator) {
         if (allocator_) allocator_->AddRef();
@@ -50,7 +50,7 @@ public:
     }
     AllocatorObject* get() const noexcept { return allocator_; }
 
-private:
+  private:
     AllocatorObject* allocator_ = nullptr;
 };
 

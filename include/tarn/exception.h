@@ -16,7 +16,7 @@
 namespace tarn {
 
 class Exception : public std::exception {
-public:
+  public:
     Exception(const char* source_file, std::int32_t line, const string_t& message = string_t());
     Exception(const Exception& other);
     Exception& operator=(const Exception&) = delete;
@@ -37,7 +37,7 @@ public:
 
     void AppendToMessage(const string_t& text) { message_.append(text); }
 
-private:
+  private:
     const char* source_file_;
     std::int32_t line_;
     string_t message_;
@@ -47,10 +47,12 @@ private:
 // Supplies Rethrow() and Clone() for the most-derived class Derived.
 template <class Derived, class Base>
 class ExceptionBase : public Base {
-public:
+  public:
     using Base::Base;
 
-    [[noreturn]] void Rethrow() const override { throw Derived(static_cast<const Derived&>(*this)); }
+    [[noreturn]] void Rethrow() const override {
+        throw Derived(static_cast<const Derived&>(*this));
+    }
 
     std::unique_ptr<Exception> Clone() const override {
         return std::make_unique<Derived>(static_cast<const Derived&>(*this));
@@ -58,7 +60,7 @@ public:
 };
 
 class ResultCodeException : public ExceptionBase<ResultCodeException, Exception> {
-public:
+  public:
     ResultCodeException(const char* source_file, std::int32_t line, ResultCode code,
                         const string_t& message = string_t());
 
@@ -67,12 +69,12 @@ public:
     string_t GetDescription() const override;
     ResultCode GetResultCode() const noexcept { return code_; }
 
-private:
+  private:
     ResultCode code_;
 };
 
 class CheckFailedException : public ExceptionBase<CheckFailedException, Exception> {
-public:
+  public:
     CheckFailedException(const char* source_file, std::int32_t line);
 
     const char* what() const noexcept override { return "CheckFailedException"; }
@@ -80,7 +82,7 @@ public:
 
 class CheckResultFailedException
     : public ExceptionBase<CheckResultFailedException, ResultCodeException> {
-public:
+  public:
     CheckResultFailedException(const char* source_file, std::int32_t line, ResultCode code);
 
     const char* what() const noexcept override { return "CheckResultFailedException"; }

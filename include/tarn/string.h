@@ -15,7 +15,7 @@ namespace tarn {
 
 template <class CharT>
 class basic_string_t {
-public:
+  public:
     using value_type = CharT;
     using size_type = std::uint32_t;
 
@@ -29,7 +29,8 @@ public:
         std::memset(inline_, 0, sizeof(inline_));
     }
 
-    basic_string_t(const CharT* text, AllocatorObject* allocator = nullptr)  // NOLINT: implicit by design
+    basic_string_t(const CharT* text,
+                   AllocatorObject* allocator = nullptr)  // NOLINT: implicit by design
         : basic_string_t(allocator) {
         append(text);
     }
@@ -129,7 +130,7 @@ public:
         return !(a == b);
     }
 
-private:
+  private:
     // Returns the previous heap block when a new one was taken, so that the
     // caller decides when to release it.
     CharT* grow(size_type extra) {
@@ -140,8 +141,8 @@ private:
         size_type needed = size_ + extra;
         size_type doubled = capacity_ <= kMaxSize / 2 ? capacity_ * 2 : kMaxSize;
         size_type new_capacity = needed > doubled ? needed : doubled;
-        auto* block = static_cast<CharT*>(
-            Allocate(allocator_.get(), (static_cast<std::size_t>(new_capacity) + 1) * sizeof(CharT)));
+        auto* block = static_cast<CharT*>(Allocate(
+            allocator_.get(), (static_cast<std::size_t>(new_capacity) + 1) * sizeof(CharT)));
         std::memcpy(block, data_, size_ * sizeof(CharT));
         block[size_] = CharT();
         CharT* old_block = is_inline() ? nullptr : data_;

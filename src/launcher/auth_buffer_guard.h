@@ -10,7 +10,7 @@
 namespace launcher {
 
 class AuthBufferGuard {
-public:
+  public:
     AuthBufferGuard(void*& buffer, ULONG& size) noexcept : buffer_(buffer), size_(size) {}
     ~AuthBufferGuard() {
         if (!buffer_) return;
@@ -22,7 +22,7 @@ public:
     AuthBufferGuard(const AuthBufferGuard&) = delete;
     AuthBufferGuard& operator=(const AuthBufferGuard&) = delete;
 
-private:
+  private:
     void*& buffer_;
     ULONG& size_;
 };

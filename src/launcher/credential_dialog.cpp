@@ -104,8 +104,8 @@ DWORD PromptForCredentials(DWORD owner_process_id, const std::wstring& caption,
     credentials.domain.resize(domain_count);
     credentials.password.resize(password_count);
     BOOL unpacked = credui.unpack()(0, answer, answer_size, &credentials.user_name[0], &user_count,
-                                    &credentials.domain[0], &domain_count,
-                                    &credentials.password[0], &password_count);
+                                    &credentials.domain[0], &domain_count, &credentials.password[0],
+                                    &password_count);
     DropTerminator(credentials.user_name);
     DropTerminator(credentials.domain);
     DropTerminator(credentials.password);

@@ -18,7 +18,7 @@ using CredUnPackAuthenticationBufferWFn = decltype(&::CredUnPackAuthenticationBu
 std::wstring GetCredUiLibraryPath();
 
 class CredUiModule {
-public:
+  public:
     // Loads the library and binds both entries, or throws; a failed
     // construction never leaves the library loaded.
     CredUiModule();
@@ -30,7 +30,7 @@ public:
     CredUIPromptForWindowsCredentialsWFn prompt() const noexcept { return prompt_; }
     CredUnPackAuthenticationBufferWFn unpack() const noexcept { return unpack_; }
 
-private:
+  private:
     HMODULE module_ = nullptr;
     CredUIPromptForWindowsCredentialsWFn prompt_ = nullptr;
     CredUnPackAuthenticationBufferWFn unpack_ = nullptr;

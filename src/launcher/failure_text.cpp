@@ -13,7 +13,7 @@ namespace {
 // Neither std::invalid_argument nor a framework exception, so that it
 // reaches the general handler.
 class LaunchFailure : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

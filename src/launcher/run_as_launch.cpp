@@ -24,7 +24,7 @@ DWORD LastErrorOrInternal() {
 }
 
 class HandleOwner {
-public:
+  public:
     explicit HandleOwner(HANDLE handle) noexcept : handle_(handle) {}
     ~HandleOwner() {
         if (handle_) CloseHandle(handle_);
@@ -33,7 +33,7 @@ public:
     HandleOwner& operator=(const HandleOwner&) = delete;
     HANDLE get() const noexcept { return handle_; }
 
-private:
+  private:
     HANDLE handle_;
 };
 
@@ -54,9 +54,8 @@ DWORD LaunchWithLogon(DWORD owner_process_id, const wchar_t* application_name,
 
     for (;;) {
         Credentials credentials;
-        DWORD dialog_result = PromptForCredentials(owner_process_id, caption,
-                                                   empty_password_message, previous_error,
-                                                   credentials);
+        DWORD dialog_result = PromptForCredentials(
+            owner_process_id, caption, empty_password_message, previous_error, credentials);
         if (dialog_result != ERROR_SUCCESS) return dialog_result;
 
         if (!IsAdministratorAccount(credentials)) {
@@ -76,10 +75,9 @@ DWORD LaunchWithLogon(DWORD owner_process_id, const wchar_t* application_name,
         PROCESS_INFORMATION process_info{};
 
         BOOL started = CreateProcessWithLogonW(
-            credentials.user_name.c_str(), credentials.domain.c_str(),
-            credentials.password.c_str(), LOGON_WITH_PROFILE, application_name,
-            writable_command_line.data(), NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup_info,
-            &process_info);
+            credentials.user_name.c_str(), credentials.domain.c_str(), credentials.password.c_str(),
+            LOGON_WITH_PROFILE, application_name, writable_command_line.data(),
+            NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup_info, &process_info);
         DWORD logon_error = started ? ERROR_SUCCESS : LastErrorOrInternal();
         // Nothing after the logon needs the password: erase it now rather
         // than keep it for as long as the child runs.

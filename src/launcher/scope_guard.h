@@ -8,7 +8,7 @@ namespace launcher {
 
 template <class Release>
 class ScopeGuard {
-public:
+  public:
     explicit ScopeGuard(Release release) noexcept : release_(std::move(release)) {}
     ~ScopeGuard() {
         if (!dismissed_) release_();
@@ -18,7 +18,7 @@ public:
 
     void Dismiss() noexcept { dismissed_ = true; }
 
-private:
+  private:
     Release release_;
     bool dismissed_ = false;
 };

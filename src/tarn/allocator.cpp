@@ -11,7 +11,7 @@ namespace {
 // std::bad_alloc already says "bad allocation" with MinGW's runtime, but the
 // text is part of what we show, so it is pinned here.
 class BadAllocation : public std::bad_alloc {
-public:
+  public:
     const char* what() const noexcept override { return "bad allocation"; }
 };
 

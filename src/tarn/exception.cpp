@@ -16,9 +16,7 @@ Exception::Exception(const Exception& other)
       message_(other.message_),
       nested_(other.nested_ ? other.nested_->Clone() : nullptr) {}
 
-Exception::~Exception() {
-    nested_.reset();
-}
+Exception::~Exception() { nested_.reset(); }
 
 string_t Exception::GetDescription() const { return message_; }
 

@@ -20,16 +20,11 @@ namespace {
 // The membership test's own reading of a NetUserGetLocalGroups status.
 ResultCode ResultFromGroupListStatus(NET_API_STATUS status) {
     switch (status) {
-        case ERROR_ACCESS_DENIED:
-            return kAccessDenied;
-        case ERROR_NOT_ENOUGH_MEMORY:
-            return kOutOfMemory;
-        case ERROR_INVALID_PARAMETER:
-            return kInvalidArgument;
-        case ERROR_MORE_DATA:
-            return kBufferTooSmall;
-        default:
-            return kUnspecifiedPlatformError;
+        case ERROR_ACCESS_DENIED: return kAccessDenied;
+        case ERROR_NOT_ENOUGH_MEMORY: return kOutOfMemory;
+        case ERROR_INVALID_PARAMETER: return kInvalidArgument;
+        case ERROR_MORE_DATA: return kBufferTooSmall;
+        default: return kUnspecifiedPlatformError;
     }
 }
 
@@ -94,8 +89,8 @@ ResultCode IsLocalGroupMember(const PrincipalId& user, const PrincipalId& group)
     DWORD total_entries = 0;
     NET_API_STATUS status =
         net_api.get_local_groups()(nullptr, reinterpret_cast<LPCWSTR>(qualified.c_str()), 0,
-                              LG_INCLUDE_INDIRECT, reinterpret_cast<LPBYTE*>(groups.address()),
-                              MAX_PREFERRED_LENGTH, &entries_read, &total_entries);
+                                   LG_INCLUDE_INDIRECT, reinterpret_cast<LPBYTE*>(groups.address()),
+                                   MAX_PREFERRED_LENGTH, &entries_read, &total_entries);
     if (status != NERR_Success) return ResultFromGroupListStatus(status);
     if (entries_read != total_entries) return kBufferTooSmall;
     const LOCALGROUP_USERS_INFO_0* entries = groups.value();

@@ -77,39 +77,39 @@ const char16_t* DescribePlatform(std::uint32_t code) {
 // The Windows errors that have a general or platform code of their own.
 bool MapKnownWindowsError(std::uint32_t error, ResultCode& code) {
     switch (error) {
-        case 0: code = kNoError; return true;                        // ERROR_SUCCESS
-        case 1: code = kNotSupported; return true;                   // ERROR_INVALID_FUNCTION
-        case 2: code = kFileNotFound; return true;                   // ERROR_FILE_NOT_FOUND
-        case 3: code = kPathNotFound; return true;                   // ERROR_PATH_NOT_FOUND
-        case 5: code = kAccessDenied; return true;                   // ERROR_ACCESS_DENIED
-        case 6: code = kInvalidHandle; return true;                  // ERROR_INVALID_HANDLE
-        case 8: code = kOutOfMemory; return true;                    // ERROR_NOT_ENOUGH_MEMORY
-        case 21: code = kNotReady; return true;                      // ERROR_NOT_READY
-        case 24: code = kInvalidSize; return true;                   // ERROR_BAD_LENGTH
-        case 31: code = kUnspecifiedError; return true;              // ERROR_GEN_FAILURE
-        case 32: code = kSharingViolation; return true;              // ERROR_SHARING_VIOLATION
-        case 33: code = kSharingViolation; return true;              // ERROR_LOCK_VIOLATION
-        case 50: code = kNotSupported; return true;                  // ERROR_NOT_SUPPORTED
-        case 53: code = kPathNotFound; return true;                  // ERROR_BAD_NETPATH
-        case 80: code = kAlreadyExists; return true;                 // ERROR_FILE_EXISTS
-        case 87: code = kInvalidArgument; return true;               // ERROR_INVALID_PARAMETER
-        case 111: code = kBufferTooSmall; return true;               // ERROR_BUFFER_OVERFLOW
-        case 112: code = kOutOfSpace; return true;                   // ERROR_DISK_FULL
-        case 122: code = kBufferTooSmall; return true;               // ERROR_INSUFFICIENT_BUFFER
-        case 123: code = kInvalidPathName; return true;              // ERROR_INVALID_NAME
-        case 126: code = kModuleNotFound; return true;               // ERROR_MOD_NOT_FOUND
-        case 127: code = kSymbolNotFound; return true;               // ERROR_PROC_NOT_FOUND
-        case 160: code = kInvalidArgument; return true;              // ERROR_BAD_ARGUMENTS
-        case 183: code = kAlreadyExists; return true;                // ERROR_ALREADY_EXISTS
-        case 234: code = kBufferTooSmall; return true;               // ERROR_MORE_DATA
-        case 267: code = kPathNotFound; return true;                 // ERROR_DIRECTORY
-        case 637: code = kSystemImageBadSignature; return true;      // ERROR_SYSTEM_IMAGE_BAD_SIGNATURE
-        case 1168: code = kNotFound; return true;                    // ERROR_NOT_FOUND
-        case 1347: code = kCannotOpenAnonymousToken; return true;    // ERROR_CANT_OPEN_ANONYMOUS
-        case 1413: code = kInvalidIndex; return true;                // ERROR_INVALID_INDEX
-        case 1450: code = kInsufficientResources; return true;       // ERROR_NO_SYSTEM_RESOURCES
-        case 1460: code = kOperationTimeout; return true;            // ERROR_TIMEOUT
-        case 14001: code = kSxsIsIncorrect; return true;             // ERROR_SXS_CANT_GEN_ACTCTX
+        case 0: code = kNoError; return true;                    // ERROR_SUCCESS
+        case 1: code = kNotSupported; return true;               // ERROR_INVALID_FUNCTION
+        case 2: code = kFileNotFound; return true;               // ERROR_FILE_NOT_FOUND
+        case 3: code = kPathNotFound; return true;               // ERROR_PATH_NOT_FOUND
+        case 5: code = kAccessDenied; return true;               // ERROR_ACCESS_DENIED
+        case 6: code = kInvalidHandle; return true;              // ERROR_INVALID_HANDLE
+        case 8: code = kOutOfMemory; return true;                // ERROR_NOT_ENOUGH_MEMORY
+        case 21: code = kNotReady; return true;                  // ERROR_NOT_READY
+        case 24: code = kInvalidSize; return true;               // ERROR_BAD_LENGTH
+        case 31: code = kUnspecifiedError; return true;          // ERROR_GEN_FAILURE
+        case 32: code = kSharingViolation; return true;          // ERROR_SHARING_VIOLATION
+        case 33: code = kSharingViolation; return true;          // ERROR_LOCK_VIOLATION
+        case 50: code = kNotSupported; return true;              // ERROR_NOT_SUPPORTED
+        case 53: code = kPathNotFound; return true;              // ERROR_BAD_NETPATH
+        case 80: code = kAlreadyExists; return true;             // ERROR_FILE_EXISTS
+        case 87: code = kInvalidArgument; return true;           // ERROR_INVALID_PARAMETER
+        case 111: code = kBufferTooSmall; return true;           // ERROR_BUFFER_OVERFLOW
+        case 112: code = kOutOfSpace; return true;               // ERROR_DISK_FULL
+        case 122: code = kBufferTooSmall; return true;           // ERROR_INSUFFICIENT_BUFFER
+        case 123: code = kInvalidPathName; return true;          // ERROR_INVALID_NAME
+        case 126: code = kModuleNotFound; return true;           // ERROR_MOD_NOT_FOUND
+        case 127: code = kSymbolNotFound; return true;           // ERROR_PROC_NOT_FOUND
+        case 160: code = kInvalidArgument; return true;          // ERROR_BAD_ARGUMENTS
+        case 183: code = kAlreadyExists; return true;            // ERROR_ALREADY_EXISTS
+        case 234: code = kBufferTooSmall; return true;           // ERROR_MORE_DATA
+        case 267: code = kPathNotFound; return true;             // ERROR_DIRECTORY
+        case 637: code = kSystemImageBadSignature; return true;  // ERROR_SYSTEM_IMAGE_BAD_SIGNATURE
+        case 1168: code = kNotFound; return true;                // ERROR_NOT_FOUND
+        case 1347: code = kCannotOpenAnonymousToken; return true;  // ERROR_CANT_OPEN_ANONYMOUS
+        case 1413: code = kInvalidIndex; return true;              // ERROR_INVALID_INDEX
+        case 1450: code = kInsufficientResources; return true;     // ERROR_NO_SYSTEM_RESOURCES
+        case 1460: code = kOperationTimeout; return true;          // ERROR_TIMEOUT
+        case 14001: code = kSxsIsIncorrect; return true;           // ERROR_SXS_CANT_GEN_ACTCTX
         default: return false;
     }
 }

@@ -9,7 +9,7 @@ namespace tarn {
 namespace {
 
 class BadCast : public std::bad_cast {
-public:
+  public:
     const char* what() const noexcept override { return "bad cast"; }
 };
 

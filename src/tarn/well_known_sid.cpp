@@ -13,22 +13,14 @@ namespace {
 // The constant SID of values 2 to 8; null for the others.
 const std::uint8_t* ConstantSid(WellKnownPrincipal principal) {
     switch (principal) {
-        case WellKnownPrincipal::World:
-            return kWorldSid;
-        case WellKnownPrincipal::BuiltinAdministrators:
-            return kBuiltinAdministratorsSid;
-        case WellKnownPrincipal::BuiltinUsers:
-            return kBuiltinUsersSid;
-        case WellKnownPrincipal::BuiltinGuests:
-            return kBuiltinGuestsSid;
-        case WellKnownPrincipal::LocalSystem:
-            return kLocalSystemSid;
-        case WellKnownPrincipal::LocalService:
-            return kLocalServiceSid;
-        case WellKnownPrincipal::NetworkService:
-            return kNetworkServiceSid;
-        default:
-            return nullptr;
+        case WellKnownPrincipal::World: return kWorldSid;
+        case WellKnownPrincipal::BuiltinAdministrators: return kBuiltinAdministratorsSid;
+        case WellKnownPrincipal::BuiltinUsers: return kBuiltinUsersSid;
+        case WellKnownPrincipal::BuiltinGuests: return kBuiltinGuestsSid;
+        case WellKnownPrincipal::LocalSystem: return kLocalSystemSid;
+        case WellKnownPrincipal::LocalService: return kLocalServiceSid;
+        case WellKnownPrincipal::NetworkService: return kNetworkServiceSid;
+        default: return nullptr;
     }
 }
 
@@ -52,10 +44,8 @@ ResultCode SidFromWellKnown(WellKnownPrincipal principal, PrincipalId& sid) {
     switch (principal) {
         case WellKnownPrincipal::AccountAdministrator:
             return ComputerAccountSid(WinAccountAdministratorSid, sid);
-        case WellKnownPrincipal::AccountGuest:
-            return ComputerAccountSid(WinAccountGuestSid, sid);
-        default:
-            break;
+        case WellKnownPrincipal::AccountGuest: return ComputerAccountSid(WinAccountGuestSid, sid);
+        default: break;
     }
     const std::uint8_t* constant = ConstantSid(principal);
     if (!constant) return kInvalidArgument;

@@ -27,8 +27,8 @@ void WriteImportSlot(void** slot, const void* value) {
     FlushInstructionCache(GetCurrentProcess(), slot, sizeof(void*));
 }
 
-ImportPatch::ImportPatch(const char* dll_name, const char* function_name,
-                         const void* replacement, HMODULE module) {
+ImportPatch::ImportPatch(const char* dll_name, const char* function_name, const void* replacement,
+                         HMODULE module) {
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(module);
     auto* nt = At<IMAGE_NT_HEADERS>(module, static_cast<DWORD>(dos->e_lfanew));
     const IMAGE_DATA_DIRECTORY& directory =

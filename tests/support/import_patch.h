@@ -12,7 +12,7 @@
 namespace testing_support {
 
 class ImportPatch {
-public:
+  public:
     ImportPatch(const char* dll_name, const char* function_name, const void* replacement,
                 HMODULE module = GetModuleHandleW(nullptr));
     ~ImportPatch();
@@ -27,7 +27,7 @@ public:
         return reinterpret_cast<Function>(const_cast<void*>(original_));
     }
 
-private:
+  private:
     std::vector<void**> slots_;
     const void* original_ = nullptr;
 };

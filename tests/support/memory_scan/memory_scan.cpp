@@ -113,12 +113,9 @@ std::wstring ModuleOf(HANDLE process, const MEMORY_BASIC_INFORMATION& region) {
 
 const char* RegionType(DWORD type) {
     switch (type) {
-        case MEM_IMAGE:
-            return "image";
-        case MEM_MAPPED:
-            return "mapped";
-        default:
-            return "private";
+        case MEM_IMAGE: return "image";
+        case MEM_MAPPED: return "mapped";
+        default: return "private";
     }
 }
 

@@ -103,20 +103,11 @@ std::string Escape(const std::string& text) {
     std::string result;
     for (char c : text) {
         switch (c) {
-            case '\\':
-                result += "\\\\";
-                break;
-            case '\t':
-                result += "\\t";
-                break;
-            case '\n':
-                result += "\\n";
-                break;
-            case '\r':
-                result += "\\r";
-                break;
-            default:
-                result += c;
+            case '\\': result += "\\\\"; break;
+            case '\t': result += "\\t"; break;
+            case '\n': result += "\\n"; break;
+            case '\r': result += "\\r"; break;
+            default: result += c;
         }
     }
     return result;

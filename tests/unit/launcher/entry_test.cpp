@@ -50,7 +50,7 @@ BOOL WINAPI RecordEnumWindows(WNDENUMPROC, LPARAM search) {
 }
 
 class EntryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_boxes.clear();
         g_searched_process_id = 0;

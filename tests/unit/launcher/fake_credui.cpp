@@ -41,7 +41,8 @@ DWORD WINAPI FakePrompt(PCREDUI_INFOW info, DWORD auth_error, ULONG*, LPCVOID, U
         SetLastError(answer.fail_last_error);
         return answer.fail_result;
     }
-    std::wstring packed = answer.user_name + L'\0' + answer.domain + L'\0' + answer.password + L'\0';
+    std::wstring packed =
+        answer.user_name + L'\0' + answer.domain + L'\0' + answer.password + L'\0';
     ULONG bytes = static_cast<ULONG>(packed.size() * sizeof(wchar_t));
     void* buffer = CoTaskMemAlloc(bytes);
     std::memcpy(buffer, packed.data(), bytes);

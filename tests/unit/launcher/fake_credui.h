@@ -39,7 +39,7 @@ struct FakeCredUiState {
 
 // Installs the fake for the length of a scope.
 class FakeCredUi {
-public:
+  public:
     FakeCredUi();
     ~FakeCredUi();
 
@@ -49,7 +49,7 @@ public:
                            const std::wstring& password);
     void AnswerCancel();
 
-private:
+  private:
     std::unique_ptr<testing_support::ImportPatch> load_;
     std::unique_ptr<testing_support::ImportPatch> bind_;
     std::unique_ptr<testing_support::ImportPatch> free_;

@@ -38,7 +38,7 @@ struct LogonResult {
 };
 
 class FakeLogon {
-public:
+  public:
     FakeLogon();
     ~FakeLogon();
 
@@ -46,7 +46,7 @@ public:
     void Start(DWORD exit_code) { results().push_back({false, 0, exit_code}); }
     const std::vector<LogonCall>& calls() const;
 
-private:
+  private:
     std::deque<LogonResult>& results();
     std::unique_ptr<testing_support::ImportPatch> patch_;
 };

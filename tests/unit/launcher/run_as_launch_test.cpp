@@ -17,7 +17,7 @@ constexpr wchar_t kProgram[] = L"C:\\Tools\\a.exe";
 constexpr wchar_t kCommandLine[] = L"C:\\Tools\\a.exe \"x y\"";
 
 class RunAsLaunchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetEnvironmentVariableW(L"AuthDialogCaption", L"Caption text");
         SetEnvironmentVariableW(L"EmptyPasswordRestrictionMessage", L"Blank passwords are refused");

@@ -14,11 +14,11 @@ namespace {
 LPVOID WINAPI RefusingHeapAlloc(HANDLE, DWORD, SIZE_T) { return nullptr; }
 
 class RefusingHeap {
-public:
+  public:
     RefusingHeap()
         : patch_("KERNEL32.dll", "HeapAlloc", reinterpret_cast<const void*>(&RefusingHeapAlloc)) {}
 
-private:
+  private:
     testing_support::ImportPatch patch_;
 };
 
