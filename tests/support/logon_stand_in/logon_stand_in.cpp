@@ -40,6 +40,7 @@
 
 #include "import_patch.h"
 #include "json_record.h"
+#include "text_files.h"
 
 namespace {
 
@@ -99,11 +100,7 @@ std::string ReadFileBytes(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        bytes.append(chunk, read);
-    }
+    testing_support::ReadRemainingBytes(file, bytes);
     CloseHandle(file);
     return bytes;
 }

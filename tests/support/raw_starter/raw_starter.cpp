@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "text_files.h"
+
 namespace {
 
 constexpr DWORD kStartFailed = 0xBAD00000;
@@ -35,11 +37,7 @@ bool ReadFileBytes(const wchar_t* path, std::string& bytes) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        bytes.append(chunk, read);
-    }
+    testing_support::ReadRemainingBytes(file, bytes);
     CloseHandle(file);
     return true;
 }

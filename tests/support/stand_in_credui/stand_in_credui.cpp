@@ -68,6 +68,8 @@
 #include <string>
 #include <vector>
 
+#include "text_files.h"
+
 namespace {
 
 std::wstring ReadVariable(const wchar_t* name) {
@@ -80,24 +82,8 @@ std::wstring ReadVariable(const wchar_t* name) {
     return value;
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], bytes,
-                        nullptr, nullptr);
-    return result;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int chars =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], chars);
-    return result;
-}
+using testing_support::FromUtf8;
+using testing_support::ToUtf8;
 
 std::string Escape(const std::string& text) {
     std::string result;
@@ -307,11 +293,7 @@ bool TakeAnswerLine(std::wstring& line) {
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     std::string content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        content.append(chunk, read);
-    }
+    testing_support::ReadRemainingBytes(file, content);
     std::size_t position = 0;
     if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) position = 3;
     bool found = false;

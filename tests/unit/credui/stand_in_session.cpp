@@ -80,11 +80,7 @@ std::string ReadFileBytes(const std::wstring& path) {
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::string();
     std::string content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        content.append(chunk, read);
-    }
+    testing_support::ReadRemainingBytes(file, content);
     CloseHandle(file);
     return content;
 }
@@ -97,25 +93,6 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
     if (!ok || written != bytes.size()) throw std::runtime_error("cannot write a test file");
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], bytes,
-                        nullptr, nullptr);
-    return result;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int chars =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], chars);
-    return result;
 }
 
 std::uint64_t Address(const void* pointer) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "text_files.h"
+
 namespace credui_testing {
 
 // One logged line: the event name and its key=value fields (texts unescaped, UTF-8).
@@ -49,8 +51,8 @@ class StandInSession {
 std::wstring TempFilePath(const wchar_t* prefix);
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
+using testing_support::FromUtf8;
+using testing_support::ToUtf8;
 std::uint64_t Address(const void* pointer);
 
 }  // namespace credui_testing
