@@ -89,7 +89,7 @@ def main():
     parser.add_argument("--build", type=pathlib.Path, required=True,
                         help="the Wine-runnable test build folder")
     parser.add_argument("--dist", type=pathlib.Path, default=REPO / "dist")
-    parser.add_argument("--runs", type=int, default=11)
+    parser.add_argument("--runs", type=int, default=21)
     args = parser.parse_args()
     build = args.build.resolve()
     sizes(args.dist.resolve())

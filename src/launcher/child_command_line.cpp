@@ -1,63 +1,85 @@
 #include "launcher/child_command_line.h"
 
-#include <vector>
+#include <cwchar>
 
 namespace launcher {
 
 namespace {
 
-bool NeedsQuotes(const std::wstring& token) {
-    return token.empty() || token.find_first_of(L" \t\n\v") != std::wstring::npos;
+struct TokenShape {
+    std::size_t length = 0;              // units of the token
+    std::size_t escaped_length = 0;      // units once its quotes are escaped
+    std::size_t trailing_backslashes = 0;
+    bool needs_quotes = false;
+};
+
+bool IsSeparator(wchar_t unit) {
+    return unit == L' ' || unit == L'\t' || unit == L'\n' || unit == L'\v';
 }
 
-std::wstring::size_type TrailingBackslashes(const std::wstring& text) {
-    std::wstring::size_type count = 0;
-    while (count < text.size() && text[text.size() - 1 - count] == L'\\') ++count;
-    return count;
+// One pass over the token: how long it becomes, and whether it is quoted.
+TokenShape Measure(const wchar_t* token) {
+    TokenShape shape;
+    std::size_t backslashes = 0;
+    for (const wchar_t* unit = token; *unit; ++unit) {
+        ++shape.length;
+        if (*unit == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (*unit == L'"') shape.escaped_length += backslashes + 1;
+        if (IsSeparator(*unit)) shape.needs_quotes = true;
+        backslashes = 0;
+    }
+    shape.escaped_length += shape.length;
+    shape.trailing_backslashes = backslashes;
+    if (shape.length == 0) shape.needs_quotes = true;
+    return shape;
+}
+
+// Appends the token with each run of n backslashes before a double quote
+// doubled and the quote escaped: 2n + 1 backslashes and the quote.
+void AppendEscaped(std::wstring& out, const wchar_t* token) {
+    std::size_t backslashes = 0;
+    for (const wchar_t* unit = token; *unit; ++unit) {
+        if (*unit == L'\\') {
+            ++backslashes;
+        } else {
+            if (*unit == L'"') out.append(backslashes + 1, L'\\');
+            backslashes = 0;
+        }
+        out += *unit;
+    }
 }
 
 }  // namespace
 
 std::wstring EscapeQuotes(const std::wstring& token) {
     std::wstring escaped;
-    escaped.reserve(token.size() + token.size() / 8 + 2);
-    std::wstring::size_type backslashes = 0;
-    for (wchar_t unit : token) {
-        if (unit == L'\\') {
-            ++backslashes;
-        } else {
-            if (unit == L'"') escaped.append(backslashes + 1, L'\\');
-            backslashes = 0;
-        }
-        escaped += unit;
-    }
+    escaped.reserve(Measure(token.c_str()).escaped_length);
+    AppendEscaped(escaped, token.c_str());
     return escaped;
 }
 
 std::wstring BuildChildCommandLine(const wchar_t* const* tokens, int count) {
-    // Each token escaped once, then the whole line in one allocation.
-    std::vector<std::wstring> escaped(static_cast<size_t>(count > 0 ? count : 0));
-    std::vector<bool> quoted(escaped.size());
-    std::wstring::size_type length = 0;
-    for (size_t i = 0; i < escaped.size(); ++i) {
-        std::wstring token(tokens[i]);
-        escaped[i] = EscapeQuotes(token);
-        quoted[i] = NeedsQuotes(token);
-        length += escaped[i].size() + 1;
-        if (quoted[i]) length += 2 + TrailingBackslashes(escaped[i]);
+    // First the exact length, so that the line is built in one allocation.
+    std::size_t length = 0;
+    for (int i = 0; i < count; ++i) {
+        TokenShape shape = Measure(tokens[i]);
+        length += shape.escaped_length + (i > 0 ? 1 : 0);
+        if (shape.needs_quotes) length += 2 + shape.trailing_backslashes;
     }
     std::wstring command_line;
     command_line.reserve(length);
-    for (size_t i = 0; i < escaped.size(); ++i) {
+    for (int i = 0; i < count; ++i) {
         if (i > 0) command_line += L' ';
-        if (quoted[i]) {
-            command_line += L'"';
-            command_line += escaped[i];
+        TokenShape shape = Measure(tokens[i]);
+        if (shape.needs_quotes) command_line += L'"';
+        AppendEscaped(command_line, tokens[i]);
+        if (shape.needs_quotes) {
             // Backslashes before the closing quote must not escape it.
-            command_line.append(TrailingBackslashes(escaped[i]), L'\\');
+            command_line.append(shape.trailing_backslashes, L'\\');
             command_line += L'"';
-        } else {
-            command_line += escaped[i];
         }
     }
     return command_line;
