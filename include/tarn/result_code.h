@@ -81,4 +81,9 @@ basic_string_t<char16_t> DescribeResultCode(ResultCode code);
 // Converts a Windows error code (or a value in HRESULT form) into a result code.
 ResultCode ResultCodeFromWindowsError(std::uint32_t error);
 
+// The result of a call that failed with `error`: its converted code, or
+// kUnspecifiedPlatformError where that would read as success (a failure that
+// left no error behind).
+ResultCode FailureFromWindowsError(std::uint32_t error);
+
 }  // namespace tarn

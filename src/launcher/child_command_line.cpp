@@ -7,8 +7,8 @@ namespace launcher {
 namespace {
 
 struct TokenShape {
-    std::size_t length = 0;              // units of the token
-    std::size_t escaped_length = 0;      // units once its quotes are escaped
+    std::size_t length = 0;          // units of the token
+    std::size_t escaped_length = 0;  // units once its quotes are escaped
     std::size_t trailing_backslashes = 0;
     bool needs_quotes = false;
 };

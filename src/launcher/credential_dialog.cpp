@@ -6,6 +6,7 @@
 
 #include "launcher/auth_buffer_guard.h"
 #include "launcher/credui_module.h"
+#include "tarn/last_error.h"
 
 namespace launcher {
 
@@ -13,12 +14,6 @@ namespace {
 
 constexpr wchar_t kCaptionVariable[] = L"AuthDialogCaption";
 constexpr wchar_t kEmptyPasswordMessageVariable[] = L"EmptyPasswordRestrictionMessage";
-
-// A failed call that left no last error still has to read as a failure.
-DWORD LastErrorOr(DWORD fallback) {
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
 
 void DropTerminator(std::wstring& text) {
     if (!text.empty()) text.pop_back();
@@ -87,18 +82,16 @@ DWORD PromptForCredentials(DWORD owner_process_id, const std::wstring& caption,
     DWORD status = credui.prompt()(&info, previous_error, &auth_package, nullptr, 0, &answer,
                                    &answer_size, &save, CREDUIWIN_GENERIC);
     if (status == ERROR_CANCELLED) return ERROR_CANCELLED;
-    if (status != ERROR_SUCCESS) return LastErrorOr(status);
+    if (status != ERROR_SUCCESS) return tarn::LastErrorOr(status);
 
     DWORD user_count = 0;
     DWORD domain_count = 0;
     DWORD password_count = 0;
     credui.unpack()(0, answer, answer_size, nullptr, &user_count, nullptr, &domain_count, nullptr,
                     &password_count);
-    DWORD sizing_error = GetLastError();
-    if (sizing_error != ERROR_INSUFFICIENT_BUFFER) {
-        // A sizing call that reports no shortage has given us nothing to unpack.
-        return sizing_error != ERROR_SUCCESS ? sizing_error : ERROR_INTERNAL_ERROR;
-    }
+    // A sizing call that reports no shortage has given us nothing to unpack.
+    DWORD sizing_error = tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
+    if (sizing_error != ERROR_INSUFFICIENT_BUFFER) return sizing_error;
 
     credentials.user_name.resize(user_count);
     credentials.domain.resize(domain_count);
@@ -110,7 +103,7 @@ DWORD PromptForCredentials(DWORD owner_process_id, const std::wstring& caption,
     DropTerminator(credentials.domain);
     DropTerminator(credentials.password);
     if (unpacked) return ERROR_SUCCESS;
-    return LastErrorOr(ERROR_INTERNAL_ERROR);
+    return tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
 }
 
 }  // namespace launcher

@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "tarn/exception.h"
+#include "tarn/last_error.h"
+#include "tarn/proc_address.h"
 #include "tarn/result_code.h"
 
 namespace launcher {
@@ -16,19 +18,13 @@ constexpr std::int32_t kUnpackEntryCheckLine = 22;
 
 // Binds one entry; a missing entry is a failed check at `line`. A failure
 // that leaves the last error at 0 still counts as "procedure not found".
-FARPROC BindEntry(HMODULE module, const char* name, std::int32_t line) {
-    FARPROC entry = GetProcAddress(module, name);
-    DWORD error = entry ? ERROR_SUCCESS : GetLastError();
-    if (!entry && error == ERROR_SUCCESS) error = ERROR_PROC_NOT_FOUND;
+template <class Function>
+Function BindEntry(HMODULE module, const char* name, std::int32_t line) {
+    Function entry = tarn::GetProcAddressAs<Function>(module, name);
+    DWORD error = entry ? ERROR_SUCCESS : tarn::LastErrorOr(ERROR_PROC_NOT_FOUND);
     tarn::ResultCode code = tarn::ResultCodeFromWindowsError(error);
     if (tarn::Failed(code)) throw tarn::CheckResultFailedException(kSourceFile, line, code);
     return entry;
-}
-
-// GetProcAddress returns a generic pointer; the entry's real type is known by name.
-template <class Function>
-Function EntryAs(FARPROC entry) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
 }
 
 }  // namespace
@@ -54,10 +50,10 @@ CredUiModule::CredUiModule() {
             << "Failed to open credui.dll, error: " << static_cast<std::uint32_t>(load_error);
     }
     try {
-        prompt_ = EntryAs<CredUIPromptForWindowsCredentialsWFn>(
-            BindEntry(module_, "CredUIPromptForWindowsCredentialsW", kPromptEntryCheckLine));
-        unpack_ = EntryAs<CredUnPackAuthenticationBufferWFn>(
-            BindEntry(module_, "CredUnPackAuthenticationBufferW", kUnpackEntryCheckLine));
+        prompt_ = BindEntry<CredUIPromptForWindowsCredentialsWFn>(
+            module_, "CredUIPromptForWindowsCredentialsW", kPromptEntryCheckLine);
+        unpack_ = BindEntry<CredUnPackAuthenticationBufferWFn>(
+            module_, "CredUnPackAuthenticationBufferW", kUnpackEntryCheckLine);
     } catch (...) {
         FreeLibrary(module_);
         module_ = nullptr;

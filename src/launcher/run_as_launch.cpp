@@ -7,6 +7,7 @@
 #include "launcher/account_check.h"
 #include "launcher/credential_dialog.h"
 #include "launcher/credentials.h"
+#include "tarn/last_error.h"
 
 namespace launcher {
 
@@ -15,12 +16,6 @@ namespace {
 // Logon errors after which the user gets the dialog again.
 bool IsRetryableLogonError(DWORD error) {
     return error >= ERROR_LOGON_FAILURE && error <= ERROR_ACCOUNT_DISABLED;
-}
-
-// A failed call that left no last error must not read as success.
-DWORD LastErrorOrInternal() {
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : ERROR_INTERNAL_ERROR;
 }
 
 class HandleOwner {
@@ -38,9 +33,10 @@ class HandleOwner {
 };
 
 DWORD WaitForExitCode(HANDLE process) {
-    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) return LastErrorOrInternal();
+    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0)
+        return tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
     DWORD exit_code = 0;
-    if (!GetExitCodeProcess(process, &exit_code)) return LastErrorOrInternal();
+    if (!GetExitCodeProcess(process, &exit_code)) return tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
     return exit_code;
 }
 
@@ -78,7 +74,7 @@ DWORD LaunchWithLogon(DWORD owner_process_id, const wchar_t* application_name,
             credentials.user_name.c_str(), credentials.domain.c_str(), credentials.password.c_str(),
             LOGON_WITH_PROFILE, application_name, writable_command_line.data(),
             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup_info, &process_info);
-        DWORD logon_error = started ? ERROR_SUCCESS : LastErrorOrInternal();
+        DWORD logon_error = started ? ERROR_SUCCESS : tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
         // Nothing after the logon needs the password: erase it now rather
         // than keep it for as long as the child runs.
         credentials.Clear();

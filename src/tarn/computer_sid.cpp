@@ -26,8 +26,7 @@ ResultCode ResolveComputerSid(PrincipalId& sid) {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD count = MAX_COMPUTERNAME_LENGTH + 1;
     if (!GetComputerNameW(name, &count)) {
-        ResultCode code = ResultCodeFromWindowsError(GetLastError());
-        return Failed(code) ? code : kUnspecifiedPlatformError;
+        return FailureFromWindowsError(GetLastError());
     }
     // On success the count excludes the terminator; never read past the buffer.
     if (count > MAX_COMPUTERNAME_LENGTH) count = MAX_COMPUTERNAME_LENGTH;

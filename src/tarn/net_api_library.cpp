@@ -1,24 +1,12 @@
 #include "tarn/system/security/windows/net_api_library.h"
 
+#include "tarn/last_error.h"
+#include "tarn/proc_address.h"
+
 namespace tarn {
 namespace windows {
 namespace security {
 namespace detail {
-
-namespace {
-
-template <class Function>
-Function Bind(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-// A failure that left no last error still has to read as a failure.
-DWORD LastErrorOr(DWORD fallback) {
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
-
-}  // namespace
 
 NetApiLibrary::NetApiLibrary() noexcept {
     wchar_t path[MAX_PATH];
@@ -37,8 +25,8 @@ NetApiLibrary::NetApiLibrary() noexcept {
         error_ = LastErrorOr(ERROR_MOD_NOT_FOUND);
         return;
     }
-    get_local_groups_ = Bind<NetUserGetLocalGroupsFn>(module_, "NetUserGetLocalGroups");
-    buffer_free_ = Bind<NetApiBufferFreeFn>(module_, "NetApiBufferFree");
+    get_local_groups_ = GetProcAddressAs<NetUserGetLocalGroupsFn>(module_, "NetUserGetLocalGroups");
+    buffer_free_ = GetProcAddressAs<NetApiBufferFreeFn>(module_, "NetApiBufferFree");
     if (!loaded()) {
         error_ = LastErrorOr(ERROR_PROC_NOT_FOUND);
         get_local_groups_ = nullptr;

@@ -15,12 +15,6 @@ constexpr char16_t kSeparator = u'\\';
 LPCWSTR AsWide(const string_t& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
 LPWSTR AsWide(string_t& text) { return reinterpret_cast<LPWSTR>(text.data()); }
 
-// A failed call whose last error maps to no failure still failed.
-ResultCode FailureFromWindowsError(DWORD error) {
-    ResultCode code = ResultCodeFromWindowsError(error);
-    return Failed(code) ? code : kUnspecifiedPlatformError;
-}
-
 // Sizes `text` for the count (terminator included) that a lookup asked for,
 // so that the count handed back never exceeds the buffer. A count of 0
 // leaves the text as it is.

@@ -31,9 +31,9 @@ ResultCode AssignSid(PrincipalId& target, const void* sid) {
         return kOutOfMemory;
     }
     if (!CopySid(length, target.bytes().data(), source)) {
-        ResultCode code = ResultCodeFromWindowsError(GetLastError());
+        ResultCode code = FailureFromWindowsError(GetLastError());
         target.bytes().resize(0);
-        return Failed(code) ? code : kUnspecifiedPlatformError;
+        return code;
     }
     return kNoError;
 }

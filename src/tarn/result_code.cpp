@@ -136,4 +136,9 @@ ResultCode ResultCodeFromWindowsError(std::uint32_t error) {
     return kUnspecifiedPlatformError;
 }
 
+ResultCode FailureFromWindowsError(std::uint32_t error) {
+    ResultCode code = ResultCodeFromWindowsError(error);
+    return Failed(code) ? code : kUnspecifiedPlatformError;
+}
+
 }  // namespace tarn

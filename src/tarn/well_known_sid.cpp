@@ -32,8 +32,7 @@ ResultCode ComputerAccountSid(WELL_KNOWN_SID_TYPE type, PrincipalId& sid) {
     alignas(DWORD) BYTE buffer[SECURITY_MAX_SID_SIZE] = {};
     DWORD size = sizeof(buffer);
     if (!CreateWellKnownSid(type, computer.sid(), buffer, &size)) {
-        code = ResultCodeFromWindowsError(GetLastError());
-        return Failed(code) ? code : kUnspecifiedPlatformError;
+        return FailureFromWindowsError(GetLastError());
     }
     return AssignSid(sid, buffer);
 }
