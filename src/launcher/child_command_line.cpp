@@ -1,13 +1,12 @@
 #include "launcher/child_command_line.h"
 
-#include <cwchar>
+#include <vector>
 
 namespace launcher {
 
 namespace {
 
 struct TokenShape {
-    std::size_t length = 0;          // units of the token
     std::size_t escaped_length = 0;  // units once its quotes are escaped
     std::size_t trailing_backslashes = 0;
     bool needs_quotes = false;
@@ -20,9 +19,10 @@ bool IsSeparator(wchar_t unit) {
 // One pass over the token: how long it becomes, and whether it is quoted.
 TokenShape Measure(const wchar_t* token) {
     TokenShape shape;
+    std::size_t length = 0;
     std::size_t backslashes = 0;
     for (const wchar_t* unit = token; *unit; ++unit) {
-        ++shape.length;
+        ++length;
         if (*unit == L'\\') {
             ++backslashes;
             continue;
@@ -31,9 +31,9 @@ TokenShape Measure(const wchar_t* token) {
         if (IsSeparator(*unit)) shape.needs_quotes = true;
         backslashes = 0;
     }
-    shape.escaped_length += shape.length;
+    shape.escaped_length += length;
     shape.trailing_backslashes = backslashes;
-    if (shape.length == 0) shape.needs_quotes = true;
+    if (length == 0) shape.needs_quotes = true;
     return shape;
 }
 
@@ -63,9 +63,12 @@ std::wstring EscapeQuotes(const std::wstring& token) {
 
 std::wstring BuildChildCommandLine(const wchar_t* const* tokens, int count) {
     // First the exact length, so that the line is built in one allocation.
+    std::vector<TokenShape> shapes;
+    shapes.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
     std::size_t length = 0;
     for (int i = 0; i < count; ++i) {
-        TokenShape shape = Measure(tokens[i]);
+        shapes.push_back(Measure(tokens[i]));
+        const TokenShape& shape = shapes.back();
         length += shape.escaped_length + (i > 0 ? 1 : 0);
         if (shape.needs_quotes) length += 2 + shape.trailing_backslashes;
     }
@@ -73,7 +76,7 @@ std::wstring BuildChildCommandLine(const wchar_t* const* tokens, int count) {
     command_line.reserve(length);
     for (int i = 0; i < count; ++i) {
         if (i > 0) command_line += L' ';
-        TokenShape shape = Measure(tokens[i]);
+        const TokenShape& shape = shapes[static_cast<std::size_t>(i)];
         if (shape.needs_quotes) command_line += L'"';
         AppendEscaped(command_line, tokens[i]);
         if (shape.needs_quotes) {
