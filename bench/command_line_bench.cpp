@@ -11,12 +11,12 @@
 
 namespace {
 
-// Median over `runs` samples of the time of one rebuild; each sample times
-// enough rebuilds to last well above the timer's resolution.
-double MedianMicroseconds(const std::vector<std::wstring>& tokens, size_t characters, int runs) {
+// Median over `runs` samples of the time of one call of `work`, which
+// returns a size so that the compiler keeps it; each sample times enough
+// calls to last well above the timer's resolution.
+template <class Work>
+double MedianMicroseconds(size_t characters, int runs, Work work) {
     const int repetitions = static_cast<int>(std::max<size_t>(1, 2000000 / characters));
-    std::vector<const wchar_t*> pointers;
-    for (const auto& token : tokens) pointers.push_back(token.c_str());
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     std::vector<double> samples;
@@ -24,11 +24,7 @@ double MedianMicroseconds(const std::vector<std::wstring>& tokens, size_t charac
     for (int i = 0; i < runs; ++i) {
         LARGE_INTEGER start, end;
         QueryPerformanceCounter(&start);
-        for (int r = 0; r < repetitions; ++r) {
-            std::wstring line =
-                launcher::BuildChildCommandLine(pointers.data(), static_cast<int>(pointers.size()));
-            sink += line.size();
-        }
+        for (int r = 0; r < repetitions; ++r) sink += work();
         QueryPerformanceCounter(&end);
         samples.push_back(1e6 * static_cast<double>(end.QuadPart - start.QuadPart) /
                           static_cast<double>(frequency.QuadPart) / repetitions);
@@ -38,30 +34,20 @@ double MedianMicroseconds(const std::vector<std::wstring>& tokens, size_t charac
     return samples[samples.size() / 2];
 }
 
+double RebuildMicroseconds(const std::vector<std::wstring>& tokens, size_t characters, int runs) {
+    std::vector<const wchar_t*> pointers;
+    for (const auto& token : tokens) pointers.push_back(token.c_str());
+    return MedianMicroseconds(characters, runs, [&pointers] {
+        return launcher::BuildChildCommandLine(pointers.data(), static_cast<int>(pointers.size()))
+            .size();
+    });
+}
+
 // The floor under any rebuild: one allocation and one copy of the same text.
-double MedianCopyMicroseconds(const std::vector<std::wstring>& tokens, size_t characters,
-                              int runs) {
+double CopyMicroseconds(const std::vector<std::wstring>& tokens, size_t characters, int runs) {
     std::wstring joined;
     for (const auto& token : tokens) joined += token;
-    const int repetitions = static_cast<int>(std::max<size_t>(1, 2000000 / characters));
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    std::vector<double> samples;
-    size_t sink = 0;
-    for (int i = 0; i < runs; ++i) {
-        LARGE_INTEGER start, end;
-        QueryPerformanceCounter(&start);
-        for (int r = 0; r < repetitions; ++r) {
-            std::wstring copy(joined);
-            sink += copy.size();
-        }
-        QueryPerformanceCounter(&end);
-        samples.push_back(1e6 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                          static_cast<double>(frequency.QuadPart) / repetitions);
-    }
-    std::sort(samples.begin(), samples.end());
-    if (sink == 0) std::puts("");
-    return samples[samples.size() / 2];
+    return MedianMicroseconds(characters, runs, [&joined] { return std::wstring(joined).size(); });
 }
 
 // `characters` of input split into tokens of about 40 characters.
@@ -93,8 +79,8 @@ int main() {
     for (const Kind& kind : kinds) {
         for (size_t size : sizes) {
             std::vector<std::wstring> tokens = Tokens(size, kind.pattern);
-            double us = MedianMicroseconds(tokens, size, 21);
-            double copy_us = MedianCopyMicroseconds(tokens, size, 21);
+            double us = RebuildMicroseconds(tokens, size, 21);
+            double copy_us = CopyMicroseconds(tokens, size, 21);
             std::printf("%-24s %10zu %14.1f %14.2f %16.1f\n", kind.name, size, us,
                         1000.0 * us / static_cast<double>(size), copy_us);
         }
