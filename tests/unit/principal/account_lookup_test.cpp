@@ -8,6 +8,7 @@
 namespace {
 
 using principal_test::Bytes;
+using principal_test::BytesOf;
 using principal_test::ScriptedAccount;
 using principal_test::ScriptedSystem;
 using principal_test::SidFromText;
@@ -19,8 +20,6 @@ using tarn::windows::security::PrincipalId;
 using tarn::windows::security::SidFromAccount;
 using tarn::windows::security::SidFromAccountName;
 using tarn::windows::security::SidFromDomainName;
-
-Bytes BytesOf(const PrincipalId& id) { return Bytes(id.data(), id.data() + id.size()); }
 
 std::wstring Wide(const string_t& text) {
     return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());

@@ -13,6 +13,7 @@
 namespace {
 
 using principal_test::Bytes;
+using principal_test::BytesOf;
 using principal_test::ScriptedAccount;
 using principal_test::ScriptedSystem;
 using principal_test::SidFromText;
@@ -21,8 +22,6 @@ using tarn::windows::security::GetComputerSid;
 using tarn::windows::security::PrincipalId;
 using tarn::windows::security::SidFromWellKnown;
 using tarn::windows::security::WellKnownPrincipal;
-
-Bytes BytesOf(const PrincipalId& id) { return Bytes(id.data(), id.data() + id.size()); }
 
 TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
     const Bytes world = SidFromText(L"S-1-1-0");

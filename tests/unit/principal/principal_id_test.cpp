@@ -11,13 +11,12 @@
 namespace {
 
 using principal_test::Bytes;
+using principal_test::BytesOf;
 using principal_test::SidFromText;
 using tarn::windows::security::AssignSid;
 using tarn::windows::security::CompareSid;
 using tarn::windows::security::PrincipalId;
 using tarn::windows::security::detail::SidByteBuffer;
-
-Bytes BytesOf(const PrincipalId& id) { return Bytes(id.data(), id.data() + id.size()); }
 
 // Hands out heap blocks, or nothing when told to, and counts references.
 class CountingAllocator : public tarn::AllocatorObject {

@@ -13,6 +13,7 @@
 namespace {
 
 using principal_test::Bytes;
+using principal_test::BytesOf;
 using principal_test::SidFromText;
 using tarn::windows::security::AccountFromSid;
 using tarn::windows::security::AccountName;
@@ -23,8 +24,6 @@ using tarn::windows::security::SidFromAccountName;
 using tarn::windows::security::SidFromDomainName;
 using tarn::windows::security::SidFromWellKnown;
 using tarn::windows::security::WellKnownPrincipal;
-
-Bytes BytesOf(const PrincipalId& id) { return Bytes(id.data(), id.data() + id.size()); }
 
 std::wstring SessionUser() {
     wchar_t name[256] = {};

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tarn/system/security/windows/principalid"
+
 namespace principal_test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -22,6 +24,11 @@ using Bytes = std::vector<std::uint8_t>;
 // The binary form of a SID written as text ("S-1-5-32-544"), made by the
 // system's own parser so that it does not depend on the code under test.
 Bytes SidFromText(const wchar_t* text);
+
+// The bytes a PrincipalId holds.
+inline Bytes BytesOf(const tarn::windows::security::PrincipalId& id) {
+    return Bytes(id.data(), id.data() + id.size());
+}
 
 struct NameLookupCall {
     bool system_name_null;

@@ -6,13 +6,12 @@
 namespace {
 
 using principal_test::Bytes;
+using principal_test::BytesOf;
 using principal_test::ScriptedSystem;
 using principal_test::SidFromText;
 using tarn::windows::security::PrincipalId;
 using tarn::windows::security::SidFromWellKnown;
 using tarn::windows::security::WellKnownPrincipal;
-
-Bytes BytesOf(const PrincipalId& id) { return Bytes(id.data(), id.data() + id.size()); }
 
 TEST(SidFromWellKnown, BuiltinAdministratorsIsTheSixteenBytesOfS_1_5_32_544) {
     ScriptedSystem system;
