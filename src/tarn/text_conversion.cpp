@@ -1,5 +1,6 @@
 #include "tarn/text_conversion.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <new>
 #include <typeinfo>
@@ -38,17 +39,16 @@ bool FitsFrameworkString(std::size_t start, std::size_t units) {
     return start < string_t::kMaxSize && units < string_t::kMaxSize - start;
 }
 
-// Resizes the target to start + length (a start past the end pads with zero
-// units) and copies the units as they are.
-template <class Unit>
-ResultCode CopyUnits(const Unit* text, std::size_t length, string_t& target, std::size_t start) {
-    if (!FitsFrameworkString(start, length)) return kOutOfMemory;
+// Builds the new text in a copy of the target resized to `size` (growing
+// pads with zero units) and puts it in place only once `fill` has written it,
+// so that a failure leaves the target unchanged. No memory is reported as
+// such.
+template <class Text, class Fill>
+ResultCode ReplaceResized(Text& target, std::size_t size, Fill fill) {
     try {
-        string_t result(target);
-        result.resize(static_cast<string_t::size_type>(start + length));
-        for (std::size_t i = 0; i < length; ++i) {
-            result[static_cast<string_t::size_type>(start + i)] = static_cast<char16_t>(text[i]);
-        }
+        Text result(target);
+        result.resize(static_cast<typename Text::size_type>(size));
+        fill(result);
         target = std::move(result);
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
@@ -56,6 +56,21 @@ ResultCode CopyUnits(const Unit* text, std::size_t length, string_t& target, std
         return kOutOfMemory;
     }
     return kNoError;
+}
+
+// Resizes the target to start + length and copies the units as they are.
+template <class Unit>
+ResultCode CopyUnits(const Unit* text, std::size_t length, string_t& target, std::size_t start) {
+    if (!FitsFrameworkString(start, length)) return kOutOfMemory;
+    return ReplaceResized(target, start + length, [&](string_t& result) {
+        for (std::size_t i = 0; i < length; ++i) {
+            result[static_cast<string_t::size_type>(start + i)] = static_cast<char16_t>(text[i]);
+        }
+    });
+}
+
+void ThrowIfFailed(ResultCode code) {
+    if (Failed(code)) ThrowConversionFailure(code);
 }
 
 }  // namespace
@@ -72,10 +87,8 @@ ResultCode ConvertNarrowText(const char* text, std::size_t length, string_t& tar
         at += used;
     }
     if (!FitsFrameworkString(start, units)) return kOutOfMemory;
-    try {
-        string_t result(target);
-        result.resize(static_cast<string_t::size_type>(start + units));
-        // Second pass: write the units.
+    // Second pass: write the units.
+    return ReplaceResized(target, start + units, [&](string_t& result) {
         auto out = static_cast<string_t::size_type>(start);
         for (std::size_t at = 0; at < length;) {
             std::uint32_t value = 0;
@@ -88,13 +101,7 @@ ResultCode ConvertNarrowText(const char* text, std::size_t length, string_t& tar
                 result[out++] = static_cast<char16_t>(value);
             }
         }
-        target = std::move(result);
-    } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
-    } catch (const std::length_error&) {
-        return kOutOfMemory;
-    }
-    return kNoError;
+    });
 }
 
 ResultCode ConvertWideText(const wchar_t* text, std::size_t length, string_t& target,
@@ -103,17 +110,9 @@ ResultCode ConvertWideText(const wchar_t* text, std::size_t length, string_t& ta
 }
 
 ResultCode ConvertToWideString(const string_t& source, std::wstring& target, std::size_t start) {
-    try {
-        std::wstring result(target);
-        result.resize(start);  // a start past the end pads with zero units
-        result.append(reinterpret_cast<const wchar_t*>(source.data()), source.size());
-        target.swap(result);
-    } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
-    } catch (const std::length_error&) {
-        return kOutOfMemory;
-    }
-    return kNoError;
+    return ReplaceResized(target, start + source.size(), [&](std::wstring& result) {
+        std::copy(source.data(), source.data() + source.size(), result.begin() + start);
+    });
 }
 
 void ThrowConversionFailure(ResultCode code) {
@@ -124,36 +123,31 @@ void ThrowConversionFailure(ResultCode code) {
 string_t ToFrameworkString(const char* text) {
     string_t result;
     if (!text) return result;
-    ResultCode code = ConvertNarrowText(text, std::strlen(text), result, 0);
-    if (Failed(code)) ThrowConversionFailure(code);
+    ThrowIfFailed(ConvertNarrowText(text, std::strlen(text), result, 0));
     return result;
 }
 
 string_t ToFrameworkString(const std::string& text) {
     string_t result;
-    ResultCode code = ConvertNarrowText(text.data(), text.size(), result, 0);
-    if (Failed(code)) ThrowConversionFailure(code);
+    ThrowIfFailed(ConvertNarrowText(text.data(), text.size(), result, 0));
     return result;
 }
 
 string_t ToFrameworkString(const std::wstring& text) {
     string_t result;
-    ResultCode code = ConvertWideText(text.data(), text.size(), result, 0);
-    if (Failed(code)) ThrowConversionFailure(code);
+    ThrowIfFailed(ConvertWideText(text.data(), text.size(), result, 0));
     return result;
 }
 
 string_t ToFrameworkString(const std::u16string& text) {
     string_t result;
-    ResultCode code = CopyUnits(text.data(), text.size(), result, 0);
-    if (Failed(code)) ThrowConversionFailure(code);
+    ThrowIfFailed(CopyUnits(text.data(), text.size(), result, 0));
     return result;
 }
 
 std::wstring ToWideString(const string_t& text) {
     std::wstring result;
-    ResultCode code = ConvertToWideString(text, result, 0);
-    if (Failed(code)) ThrowConversionFailure(code);
+    ThrowIfFailed(ConvertToWideString(text, result, 0));
     return result;
 }
 
