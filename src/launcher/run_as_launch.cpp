@@ -7,6 +7,7 @@
 #include "launcher/account_check.h"
 #include "launcher/credential_dialog.h"
 #include "launcher/credentials.h"
+#include "launcher/scope_guard.h"
 #include "tarn/last_error.h"
 
 namespace launcher {
@@ -18,23 +19,10 @@ bool IsRetryableLogonError(DWORD error) {
     return error >= ERROR_LOGON_FAILURE && error <= ERROR_ACCOUNT_DISABLED;
 }
 
-class HandleOwner {
-  public:
-    explicit HandleOwner(HANDLE handle) noexcept : handle_(handle) {}
-    ~HandleOwner() {
-        if (handle_) CloseHandle(handle_);
-    }
-    HandleOwner(const HandleOwner&) = delete;
-    HandleOwner& operator=(const HandleOwner&) = delete;
-    HANDLE get() const noexcept { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
-
 DWORD WaitForExitCode(HANDLE process) {
-    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) {
         return tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
+    }
     DWORD exit_code = 0;
     if (!GetExitCodeProcess(process, &exit_code)) return tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
     return exit_code;
@@ -87,9 +75,10 @@ DWORD LaunchWithLogon(DWORD owner_process_id, const wchar_t* application_name,
             return logon_error;
         }
 
-        HandleOwner process(process_info.hProcess);
+        auto close_process =
+            MakeScopeGuard([&process_info] { CloseHandle(process_info.hProcess); });
         CloseHandle(process_info.hThread);
-        return WaitForExitCode(process.get());
+        return WaitForExitCode(process_info.hProcess);
     }
 }
 
