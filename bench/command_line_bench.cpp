@@ -43,11 +43,14 @@ double RebuildMicroseconds(const std::vector<std::wstring>& tokens, size_t chara
     });
 }
 
-// The floor under any rebuild: one allocation and one copy of the same text.
+// The floor under any rebuild: one allocation and one copy of a text as long
+// as the rebuilt line.
 double CopyMicroseconds(const std::vector<std::wstring>& tokens, size_t characters, int runs) {
-    std::wstring joined;
-    for (const auto& token : tokens) joined += token;
-    return MedianMicroseconds(characters, runs, [&joined] { return std::wstring(joined).size(); });
+    std::vector<const wchar_t*> pointers;
+    for (const auto& token : tokens) pointers.push_back(token.c_str());
+    const std::wstring line =
+        launcher::BuildChildCommandLine(pointers.data(), static_cast<int>(pointers.size()));
+    return MedianMicroseconds(characters, runs, [&line] { return std::wstring(line).size(); });
 }
 
 // `characters` of input split into tokens of about 40 characters.
