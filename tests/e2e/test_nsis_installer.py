@@ -1,0 +1,100 @@
+"""The NSIS sample installer, built with makensis from the script as it
+ships, drives the launcher: arguments, cancel, the child's user exit and the
+owner of the dialog."""
+
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from wine_driver import windows_path
+
+SCRIPT = Path(__file__).resolve().parents[2] / "samples" / "nsis" / "installer.nsi"
+CANCELLED = 1223
+USER_EXIT = 1602
+# The caption the sample sets in its own process before starting the launcher.
+SAMPLE_CAPTION = "Administrator rights are needed to continue"
+# The probe's arguments as the installer embeds them, and as the probe must get them.
+PROGRAM_ARGS = r'"with space" "ends with\\" trailing\ "say \"hi\"" plain'
+PROGRAM_TOKENS = ["with space", "ends with\\", "trailing\\", 'say "hi"', "plain"]
+
+
+def machine_runs_32_bit_code():
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=30).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+pytestmark = pytest.mark.skipif(
+    not machine_runs_32_bit_code(),
+    reason="this machine cannot run 32-bit code: NSIS's installer stub and System plug-in are x86 only")
+
+
+@pytest.fixture(scope="session")
+def installer(programs, tmp_path_factory):
+    makensis = shutil.which("makensis")
+    assert makensis, "makensis is missing (scripts/setup.sh installs nsis)"
+    out = tmp_path_factory.mktemp("nsis") / "sample-installer.exe"
+    started = time.monotonic()
+    build = subprocess.run(
+        [makensis, "-V2", "-WX", f"-DLAUNCHER={programs.launcher}",
+         f"-DPROGRAM={programs.probe}", f"-DPROGRAM_ARGS={PROGRAM_ARGS}", f"-DOUTFILE={out}",
+         str(SCRIPT)],
+        stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+    assert build.returncode == 0, build.stdout + build.stderr
+    print(f"installer built in {time.monotonic() - started:.2f} s")
+    return out
+
+
+def run_installer(launch, installer, *switches):
+    # The caption must come from the installer, not from the test's environment.
+    launch.caption = None
+    return launch.start_raw(windows_path(installer),
+                            " ".join([f'"{windows_path(installer)}"', *switches]))
+
+
+def test_silent_run_passes_the_arguments_exactly(launch, installer):
+    launch.answer_session_user()
+    outcome = run_installer(launch, installer, "/S")
+    assert outcome.exit_code == 0, outcome.run.stderr[-2000:]
+    outcome.assert_boxes()
+    [prompt] = outcome.prompts
+    assert prompt["caption"] == SAMPLE_CAPTION
+    # Silent: the installer has no window, so the dialog has no owner.
+    assert prompt["hwnd_parent"] == 0
+    [child] = outcome.probe
+    assert child["shell_tokens"][1:] == PROGRAM_TOKENS, child["command_line"]
+    assert child["runtime_argv"][1:] == PROGRAM_TOKENS, child["command_line"]
+    assert child["shell_tokens"][0].lower().endswith("\\program.exe")
+
+
+def test_cancel_stops_the_installer_before_the_program(launch, installer):
+    launch.answer_cancel()
+    outcome = run_installer(launch, installer, "/S")
+    assert outcome.exit_code == CANCELLED
+    outcome.assert_boxes()
+    assert len(outcome.prompts) == 1
+    assert outcome.logons == []
+    assert outcome.probe == []
+
+
+def test_programs_user_exit_is_the_installers_exit_code(launch, installer):
+    launch.answer_session_user()
+    launch.probe_exit_code = USER_EXIT
+    outcome = run_installer(launch, installer, "/S")
+    assert outcome.exit_code == USER_EXIT
+    outcome.assert_boxes()
+    assert len(outcome.probe) == 1
+
+
+def test_installer_window_owns_the_dialog(launch, installer):
+    launch.answer_cancel()
+    outcome = run_installer(launch, installer)
+    assert outcome.exit_code == CANCELLED
+    [prompt] = outcome.prompts
+    assert prompt["hwnd_parent"] != 0
+    assert prompt["hwnd_parent_pid"] == outcome.started_process_id
