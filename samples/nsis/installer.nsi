@@ -72,8 +72,13 @@ Section "Run the program under an administrator account"
   System::Call '*$2(i ${STARTUPINFO_SIZE})'
   System::Call '*(p, p, i, i) p .r3'
   ; The launcher's path is the application name; the command line starts
-  ; with the verb, not with the launcher's path.
-  System::Call 'kernel32::CreateProcessW(w "$PLUGINSDIR\launcher.exe", w r1, p 0, p 0, i 0, i 0, p 0, p 0, p r2, p r3) i .r4 ?e'
+  ; with the verb, not with the launcher's path. The program inherits the
+  ; launcher's current directory, which the other account must be able to
+  ; open: the Windows folder rather than a folder of the invoking user.
+  ; $PLUGINSDIR itself lies in the invoking user's temporary folder; the other
+  ; account must be able to read the program there too, or extract it
+  ; elsewhere.
+  System::Call 'kernel32::CreateProcessW(w "$PLUGINSDIR\launcher.exe", w r1, p 0, p 0, i 0, i 0, p 0, w "$WINDIR", p r2, p r3) i .r4 ?e'
   Pop $5
   System::Free $2
   ${If} $4 = 0

@@ -2,6 +2,7 @@
 ships, drives the launcher: arguments, cancel, the child's user exit and the
 owner of the dialog."""
 
+import re
 import shutil
 import subprocess
 import time
@@ -21,32 +22,44 @@ PROGRAM_ARGS = r'"with space" "ends with\\" trailing\ "say \"hi\"" plain'
 PROGRAM_TOKENS = ["with space", "ends with\\", "trailing\\", 'say "hi"', "plain"]
 
 
+def nsis_dir(makensis):
+    info = subprocess.run([makensis, "-HDRINFO"], stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=60).stdout
+    match = re.search(r"\bNSISDIR=([^,\s]+)", info)
+    assert match, info
+    return Path(match.group(1))
+
+
 def machine_runs_32_bit_code():
-    try:
-        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=30).returncode == 0
-    except (OSError, subprocess.TimeoutExpired):
-        return False
+    return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=60).returncode == 0
 
 
-pytestmark = pytest.mark.skipif(
-    not machine_runs_32_bit_code(),
-    reason="this machine cannot run 32-bit code: NSIS's installer stub and System plug-in are x86 only")
+def nsis_target(wine, makensis):
+    """x86 where 32-bit code runs; else, for the x86_64 build under 64-bit Wine,
+    NSIS's amd64 stub and System plug-in where this NSIS has them."""
+    if wine.arch == "win32" or machine_runs_32_bit_code():
+        return "x86-unicode"
+    if (nsis_dir(makensis) / "Plugins" / "amd64-unicode" / "System.dll").is_file():
+        return "amd64-unicode"
+    pytest.skip("this machine cannot run 32-bit code, and this NSIS has no amd64-unicode "
+                "System plug-in: its installers are x86 only")
 
 
 @pytest.fixture(scope="session")
-def installer(programs, tmp_path_factory):
+def installer(wine, programs, tmp_path_factory):
     makensis = shutil.which("makensis")
     assert makensis, "makensis is missing (scripts/setup.sh installs nsis)"
+    target = nsis_target(wine, makensis)
     out = tmp_path_factory.mktemp("nsis") / "sample-installer.exe"
     started = time.monotonic()
     build = subprocess.run(
-        [makensis, "-V2", "-WX", f"-DLAUNCHER={programs.launcher}",
+        [makensis, "-V2", "-WX", f"-XTarget {target}", f"-DLAUNCHER={programs.launcher}",
          f"-DPROGRAM={programs.probe}", f"-DPROGRAM_ARGS={PROGRAM_ARGS}", f"-DOUTFILE={out}",
          str(SCRIPT)],
         stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
     assert build.returncode == 0, build.stdout + build.stderr
-    print(f"installer built in {time.monotonic() - started:.2f} s")
+    print(f"{target} installer built in {time.monotonic() - started:.2f} s")
     return out
 
 
@@ -70,6 +83,8 @@ def test_silent_run_passes_the_arguments_exactly(launch, installer):
     assert child["shell_tokens"][1:] == PROGRAM_TOKENS, child["command_line"]
     assert child["runtime_argv"][1:] == PROGRAM_TOKENS, child["command_line"]
     assert child["shell_tokens"][0].lower().endswith("\\program.exe")
+    # The installer starts the launcher in the Windows folder, and the program inherits it.
+    assert child["current_directory"].lower().rstrip("\\") == r"c:\windows"
 
 
 def test_cancel_stops_the_installer_before_the_program(launch, installer):
