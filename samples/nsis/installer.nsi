@@ -1,8 +1,8 @@
 ; An installer that runs one program under another account through launcher.exe.
 ; Copy it into your own build and set what it embeds with makensis defines:
 ;
-;   makensis -DLAUNCHER=path\launcher.exe -DPROGRAM=path\setup-part.exe ^
-;            "-DPROGRAM_ARGS=/quiet $\"C:\Some Folder\\$\"" -DOUTFILE=setup.exe installer.nsi
+;   makensis -NOCD -DLAUNCHER=dist/launcher.exe -DPROGRAM=build/setup-part.exe \
+;       '-DPROGRAM_ARGS=/quiet "C:\Some Folder\\"' -DOUTFILE=build/installer.exe installer.nsi
 ;
 ; LAUNCHER      launcher.exe to embed
 ; PROGRAM       the program to run under the other account
@@ -10,7 +10,7 @@
 ;               $ is written $$, and a backtick cannot appear)
 ; OUTFILE       the installer to write
 ;
-; Relative paths are taken from this script's folder.
+; Without -NOCD, makensis reads relative paths from this script's folder.
 ;
 ; The installer's exit code is the launcher's: 0 when the program ran and
 ; ended with 0, 1223 when the user cancelled the credential dialog, 1602 when
