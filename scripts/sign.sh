@@ -17,7 +17,8 @@
 set -eu
 
 usage() {
-    echo "usage: $0 (--pfx FILE [--pass-file FILE] | --cert FILE --key FILE [--pass-file FILE]) [--timestamp URL] INPUT OUTPUT" >&2
+    echo "usage: $0 (--pfx FILE [--pass-file FILE] | --cert FILE --key FILE [--pass-file FILE])" >&2
+    echo "       [--timestamp URL] INPUT OUTPUT" >&2
     exit 2
 }
 
@@ -27,7 +28,10 @@ fail() {
 }
 
 need_value() {
-    [ "$#" -ge 2 ] && [ -n "$2" ] || { echo "sign.sh: $1 needs a value" >&2; usage; }
+    if [ "$#" -lt 2 ] || [ -z "$2" ]; then
+        echo "sign.sh: $1 needs a value" >&2
+        usage
+    fi
 }
 
 pfx="" cert="" key="" pass_file="" timestamp="" input="" output=""
@@ -50,17 +54,22 @@ output=$2
 if [ -n "$pfx" ]; then
     [ -z "$cert$key" ] || { echo "sign.sh: use either --pfx or --cert with --key" >&2; usage; }
 else
-    [ -n "$cert" ] && [ -n "$key" ] || { echo "sign.sh: --pfx, or --cert with --key, is needed" >&2; usage; }
+    if [ -z "$cert" ] || [ -z "$key" ]; then
+        echo "sign.sh: --pfx, or --cert with --key, is needed" >&2
+        usage
+    fi
 fi
 
-command -v osslsigncode >/dev/null 2>&1 || fail "osslsigncode is not installed (scripts/setup.sh installs it)"
+command -v osslsigncode >/dev/null 2>&1 ||
+    fail "osslsigncode is not installed (scripts/setup.sh installs it)"
 for file in "$pfx" "$cert" "$key" "$pass_file" "$input"; do
     if [ -n "$file" ] && ! { [ -f "$file" ] && [ -r "$file" ]; }; then
         fail "cannot read $file"
     fi
 done
 [ -n "$output" ] || fail "OUTPUT is empty"
-if [ -e "$output" ] && [ "$input" -ef "$output" ]; then
+# The same file by any path or link: same device and inode.
+if [ -e "$output" ] && [ "$(stat -L -c %d:%i -- "$input")" = "$(stat -L -c %d:%i -- "$output")" ]; then
     fail "OUTPUT is INPUT ($output): write the signed file elsewhere"
 fi
 out_dir=$(dirname -- "$output")
