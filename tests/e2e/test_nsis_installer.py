@@ -15,6 +15,7 @@ from wine_driver import windows_path
 SCRIPT = Path(__file__).resolve().parents[2] / "samples" / "nsis" / "installer.nsi"
 CANCELLED = 1223
 USER_EXIT = 1602
+FAILURE_EXIT = 1064
 # The caption the sample sets in its own process before starting the launcher.
 SAMPLE_CAPTION = "Administrator rights are needed to continue"
 # The probe's arguments as the installer embeds them, and as the probe must get them.
@@ -104,6 +105,14 @@ def test_programs_user_exit_is_the_installers_exit_code(launch, installer):
     assert outcome.exit_code == USER_EXIT
     outcome.assert_boxes()
     assert len(outcome.probe) == 1
+
+
+def test_failure_the_launcher_has_shown_is_the_installers_exit_code(launch, installer):
+    launch.answer_session_user()
+    launch.probe_exit_code = 5
+    outcome = run_installer(launch, installer, "/S")
+    assert outcome.exit_code == FAILURE_EXIT
+    outcome.assert_boxes("Error 5: failed to start downloader")
 
 
 def test_installer_window_owns_the_dialog(launch, installer):
