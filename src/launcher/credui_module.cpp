@@ -17,14 +17,15 @@ constexpr std::int32_t kPromptEntryCheckLine = 21;
 constexpr std::int32_t kUnpackEntryCheckLine = 22;
 
 // Binds one entry; a missing entry is a failed check at `line`. A failure
-// that leaves the last error at 0 still counts as "procedure not found".
+// that leaves the last error at 0 still counts as "procedure not found", and
+// one whose error would convert to success (a success HRESULT) as an
+// unspecified platform error: no entry is ever returned null.
 template <class Function>
 Function BindEntry(HMODULE module, const char* name, std::int32_t line) {
     Function entry = tarn::GetProcAddressAs<Function>(module, name);
-    DWORD error = entry ? ERROR_SUCCESS : tarn::LastErrorOr(ERROR_PROC_NOT_FOUND);
-    tarn::ResultCode code = tarn::ResultCodeFromWindowsError(error);
-    if (tarn::Failed(code)) throw tarn::CheckResultFailedException(kSourceFile, line, code);
-    return entry;
+    if (entry) return entry;
+    tarn::ResultCode code = tarn::FailureFromWindowsError(tarn::LastErrorOr(ERROR_PROC_NOT_FOUND));
+    throw tarn::CheckResultFailedException(kSourceFile, line, code);
 }
 
 }  // namespace

@@ -83,7 +83,8 @@ ResultCode IsLocalGroupMember(const PrincipalId& user, const PrincipalId& group)
     // Declared before the list, so that the list is released while the
     // library is still loaded.
     detail::NetApiLibrary net_api;
-    if (!net_api.loaded()) return ResultCodeFromWindowsError(net_api.error());
+    // A library that can't be used never answers "member", whatever error it left.
+    if (!net_api.loaded()) return FailureFromWindowsError(net_api.error());
     detail::AutoLocalGroupUsersInfo0 groups(net_api.buffer_free());
     DWORD entries_read = 0;
     DWORD total_entries = 0;
