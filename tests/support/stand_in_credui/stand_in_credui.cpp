@@ -44,9 +44,10 @@
 //   attach     pid module
 //   detach     pid process_exit
 //   prompt     pid counter info cb_size hwnd_parent hwnd_parent_pid message_null message
-//              caption_null caption banner auth_error package_ptr package_in in_buffer in_size out_buffer_ptr
-//              out_size_ptr save_ptr save flags          (the fields after info only if info != 0;
-//                                                     counter: QueryPerformanceCounter on entry)
+//              caption_null caption banner auth_error package_ptr package_in in_buffer in_size
+//              out_buffer_ptr out_size_ptr save_ptr save flags
+//              (counter: QueryPerformanceCounter on entry; the fields after info only if
+//              info != 0)
 //   logon_dll  pid path handle error install             (install: 1 when the export was called)
 //   answer     pid kind return last_error buffer size    (kind: the command, or exhausted)
 //   unpack     pid phase(sizing|fill) flags buffer size user_buffer user_count domain_buffer
