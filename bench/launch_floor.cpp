@@ -204,8 +204,11 @@ DWORD Launch(int argc, wchar_t** argv) {
     info.pszCaptionText = caption;
     info.hwndParent = search.window;
 
+    // The launcher sizes the system directory first for this path.
     wchar_t path[MAX_PATH];
-    if (!SystemPath(L"credui.dll", path, MAX_PATH)) return ERROR_PATH_NOT_FOUND;
+    if (GetSystemDirectoryW(nullptr, 0) == 0 || !SystemPath(L"credui.dll", path, MAX_PATH)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
     HMODULE credui = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!credui) return ErrorOr(ERROR_MOD_NOT_FOUND);
     auto prompt = Entry<PromptFn>(credui, "CredUIPromptForWindowsCredentialsW");
