@@ -94,6 +94,8 @@ def launch_costs(build, launcher, runs):
     print(f"  launch through pass_through.exe:   {ms(launch['pass_through'])}")
     print(f"  launcher / floor:                  {ratio(launch['launcher'], launch['floor'])}"
           "     (aim: 1.05 or less)")
+    paired = statistics.median(a / b for a, b in zip(launch["launcher"], launch["floor"]))
+    print(f"  launcher / floor, round by round:  {paired:8.2f}     (median of each round's ratio)")
     print(f"  launcher / pass-through:           "
           f"{ratio(launch['launcher'], launch['pass_through'])}     (aim: 1.10 or less)")
     print(f"  time to the dialog, launcher:      {ms(dialog['launcher'])}")
