@@ -6,7 +6,12 @@ set -eu
 ./scripts/setup.sh
 build_product
 build_tests
-build="build/tests-$(test_arch)"
+arch=$(test_arch)
+build="build/tests-$arch"
+# Where 32-bit code runs, the launch is measured on the shipped executable.
+launcher="$build/launcher.exe"
+if [ "$arch" = i686 ]; then launcher=dist/launcher.exe; fi
 "$build/wine-prefix.sh" start >/dev/null
 trap '"$build/wine-prefix.sh" stop >/dev/null 2>&1 || true' EXIT
-xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/python3 bench/measure.py --build "$build" "$@"
+xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/python3 bench/measure.py --build "$build" \
+    --launcher "$launcher" "$@"

@@ -43,9 +43,11 @@
 // with "x_null" (1 when the pointer was null, the text then empty).
 //   attach     pid module
 //   detach     pid process_exit
-//   prompt     pid info cb_size hwnd_parent hwnd_parent_pid message_null message caption_null
-//              caption banner auth_error package_ptr package_in in_buffer in_size out_buffer_ptr
-//              out_size_ptr save_ptr save flags          (the fields after info only if info != 0)
+//   prompt     pid counter info cb_size hwnd_parent hwnd_parent_pid message_null message
+//              caption_null caption banner auth_error package_ptr package_in in_buffer in_size
+//              out_buffer_ptr out_size_ptr save_ptr save flags
+//              (counter: QueryPerformanceCounter on entry; the fields after info only if
+//              info != 0)
 //   logon_dll  pid path handle error install             (install: 1 when the export was called)
 //   answer     pid kind return last_error buffer size    (kind: the command, or exhausted)
 //   unpack     pid phase(sizing|fill) flags buffer size user_buffer user_count domain_buffer
@@ -425,8 +427,10 @@ extern "C" __declspec(dllexport) DWORD WINAPI
     CredUIPromptForWindowsCredentialsW(PCREDUI_INFOW info, DWORD auth_error, ULONG* package,
                                        LPCVOID in_buffer, ULONG in_size, LPVOID* out_buffer,
                                        ULONG* out_size, BOOL* save, DWORD flags) {
+    LARGE_INTEGER shown;
+    QueryPerformanceCounter(&shown);
     Event prompt("prompt");
-    prompt.Add("info", info);
+    prompt.Add("counter", static_cast<std::uint64_t>(shown.QuadPart)).Add("info", info);
     if (info) {
         DWORD owner_pid = 0;
         if (info->hwndParent) GetWindowThreadProcessId(info->hwndParent, &owner_pid);
