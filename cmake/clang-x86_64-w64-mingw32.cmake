@@ -18,10 +18,9 @@ set(CMAKE_CXX_COMPILER_TARGET ${triple})
 set(CMAKE_RC_COMPILER ${triple}-windres)
 
 # clang does not find a GCC install whose version folder is "12-posix": name
-# the C++ headers, and let -B pick GCC's crtbegin.o and crtend.o (the MinGW
-# runtime's own ones do not register DWARF unwind tables, which matters for
-# any other target). The posix threading library is what GCC's driver adds
-# on its own.
+# the C++ headers, and let -B pick GCC's crtbegin.o and crtend.o, the ones
+# GCC links (the MinGW runtime's own do not register DWARF unwind tables).
+# The posix threading library is what GCC's driver adds on its own.
 set(gcc_dir /usr/lib/gcc/${triple}/12-posix)
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${gcc_dir}/include/c++ \
 -isystem ${gcc_dir}/include/c++/${triple} -isystem ${gcc_dir}/include/c++/backward")
