@@ -1,12 +1,16 @@
 #!/bin/sh
-# Sets up the machine, builds the product and the tests, and runs the whole
-# suite under Wine (with Xvfb for the windows and message boxes).
+# Sets up the machine, analyses the product code, builds the product and the
+# tests, and runs the whole suite under Wine (with Xvfb for the windows and
+# message boxes); then builds the product and its unit tests with clang and
+# runs those unit tests too.
 set -eu
 . "$(dirname "$0")/common.sh"
 ./scripts/setup.sh
+./scripts/static_analysis.sh
 build_product
 build_tests
 arch=$(test_arch)
 echo "Running the tests ($arch build) under Wine"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "build/tests-$arch" --output-on-failure "$@"
+./scripts/clang_build.sh

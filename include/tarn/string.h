@@ -29,6 +29,7 @@ class basic_string_t {
         std::memset(inline_, 0, sizeof(inline_));
     }
 
+    // cppcheck-suppress noExplicitConstructor ; implicit by design: string_t s = u"text"
     basic_string_t(const CharT* text,
                    AllocatorObject* allocator = nullptr)  // NOLINT: implicit by design
         : basic_string_t(allocator) {

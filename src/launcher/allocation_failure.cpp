@@ -1,6 +1,6 @@
 // Running out of memory reads "bad allocation" wherever it happens: the
 // standard containers allocate through here, and fail the way the
-// framework's allocator does.
+// framework's allocator does. The matching deletes release what malloc gave.
 #include <cstdlib>
 #include <new>
 
@@ -17,3 +17,11 @@ void* operator new(std::size_t size) {
 }
 
 void* operator new[](std::size_t size) { return operator new(size); }
+
+void operator delete(void* block) noexcept { std::free(block); }
+
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+void operator delete[](void* block) noexcept { std::free(block); }
+
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }

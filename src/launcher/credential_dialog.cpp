@@ -44,6 +44,7 @@ std::wstring GetEmptyPasswordRestrictionMessage() {
 }
 
 BOOL CALLBACK FindOwnerWindow(HWND window, LPARAM search_address) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): EnumWindows hands back the address passed below
     auto* search = reinterpret_cast<OwnerWindowSearch*>(search_address);
     DWORD process_id = 0;
     GetWindowThreadProcessId(window, &process_id);

@@ -30,6 +30,8 @@ DWORD WaitForExitCode(HANDLE process) {
 
 }  // namespace
 
+// Application name, then command line: the order CreateProcessW takes them in.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 DWORD LaunchWithLogon(DWORD owner_process_id, const wchar_t* application_name,
                       const wchar_t* command_line) {
     const std::wstring caption = GetAuthDialogCaption();

@@ -7,6 +7,8 @@
 
 namespace __gnu_cxx {
 
+// The runtime's reserved name is the point: this definition replaces its handler.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 void __verbose_terminate_handler() { std::abort(); }
 
 }  // namespace __gnu_cxx

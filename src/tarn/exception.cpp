@@ -32,6 +32,8 @@ string_t Exception::GetDisplayText() const {
     return text;
 }
 
+// Source position, then code: the order every framework exception takes.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 ResultCodeException::ResultCodeException(const char* source_file, std::int32_t line,
                                          ResultCode code, const string_t& message)
     : ExceptionBase(source_file, line, message), code_(code) {}

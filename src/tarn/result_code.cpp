@@ -87,7 +87,7 @@ bool MapKnownWindowsError(std::uint32_t error, ResultCode& code) {
         case 21: code = kNotReady; return true;                  // ERROR_NOT_READY
         case 24: code = kInvalidSize; return true;               // ERROR_BAD_LENGTH
         case 31: code = kUnspecifiedError; return true;          // ERROR_GEN_FAILURE
-        case 32: code = kSharingViolation; return true;          // ERROR_SHARING_VIOLATION
+        case 32:                                                 // ERROR_SHARING_VIOLATION
         case 33: code = kSharingViolation; return true;          // ERROR_LOCK_VIOLATION
         case 50: code = kNotSupported; return true;              // ERROR_NOT_SUPPORTED
         case 53: code = kPathNotFound; return true;              // ERROR_BAD_NETPATH

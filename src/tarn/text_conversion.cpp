@@ -111,7 +111,7 @@ ResultCode ConvertWideText(const wchar_t* text, std::size_t length, string_t& ta
 
 ResultCode ConvertToWideString(const string_t& source, std::wstring& target, std::size_t start) {
     return ReplaceResized(target, start + source.size(), [&](std::wstring& result) {
-        std::copy(source.data(), source.data() + source.size(), result.begin() + start);
+        std::copy(source.data(), source.data() + source.size(), result.data() + start);
     });
 }
 

@@ -55,8 +55,9 @@
 //              domain_count_out password_count_out       (counts: the values in and out)
 //   script_error pid text                                (an answer line that was not understood)
 //   hook       pid error exit_code                       (error: of CreateProcessW, 0 if started)
-// This library defines the credential UI entries instead of importing them.
-#define _CREDUI_
+// This library defines and exports the credential UI entries instead of
+// importing them; the header's declarations say so too.
+#define CREDUIAPI __declspec(dllexport)
 
 // windows.h has to come first.
 // clang-format off

@@ -16,10 +16,10 @@ constexpr std::uint64_t kMaxSize = 0xFFFFFFFFu;
 
 SidByteBuffer::SidByteBuffer(const SidByteBuffer& other) : allocator_(other.allocator_) {
     if (other.empty()) return;
-    std::size_t size = other.size();
-    begin_ = static_cast<std::uint8_t*>(Allocate(allocator_.get(), size));
-    std::memcpy(begin_, other.begin_, size);
-    end_ = begin_ + size;
+    const std::size_t byte_count = other.size();
+    begin_ = static_cast<std::uint8_t*>(Allocate(allocator_.get(), byte_count));
+    std::memcpy(begin_, other.begin_, byte_count);
+    end_ = begin_ + byte_count;
     capacity_end_ = end_;
 }
 
