@@ -16,6 +16,12 @@ cmake --build "$build" -j"$(nproc)" --target launcher $unit_tests >"$build/build
 grep -E 'warning:' "$build/build.log" >&2 || true
 
 log="$build/unit-tests.log"
+# Left out of this build only: a bad_alloc thrown inside std::wstring::resize,
+# as clang instantiates it from GCC's libstdc++ headers, is not caught by the
+# enclosing handler and ends the process (a ten-line program with no code of
+# ours shows the same). The GCC build runs it.
+export GTEST_FILTER='-FailureTextOutOfMemory.*'
+
 pattern="^($(echo "$unit_tests" | tr ' ' '|'))\$"
 if ! xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "$build" -R "$pattern" -V >"$log" 2>&1; then

@@ -110,6 +110,9 @@ ResultCode ConvertWideText(const wchar_t* text, std::size_t length, string_t& ta
 }
 
 ResultCode ConvertToWideString(const string_t& source, std::wstring& target, std::size_t start) {
+    // Checked before adding, so that a start near the top of size_t cannot
+    // wrap round to a small size and send the copy past the end.
+    if (start > target.max_size() || source.size() > target.max_size() - start) return kOutOfMemory;
     return ReplaceResized(target, start + source.size(), [&](std::wstring& result) {
         std::copy(source.data(), source.data() + source.size(), result.data() + start);
     });
