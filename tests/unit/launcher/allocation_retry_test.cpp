@@ -6,18 +6,12 @@
 #include <cstdlib>
 #include <new>
 
-#include "import_patch.h"
+#include "refused_large_malloc.h"
 
 namespace {
 
-using MallocFn = void*(__cdecl*)(std::size_t);
-MallocFn g_real_malloc = nullptr;
-
-// Refuses only the large requests under test.
-constexpr std::size_t kRefusedFrom = 1 << 20;
-void* __cdecl RefusingMalloc(std::size_t size) {
-    return size >= kRefusedFrom ? nullptr : g_real_malloc(size);
-}
+using launcher_testing::RefusedLargeMalloc;
+constexpr std::size_t kRefusedFrom = RefusedLargeMalloc::kRefusedFrom;
 
 // Kept where the compiler must assume it is read, so that no allocation
 // below is left out.
@@ -33,11 +27,9 @@ void GivingUpHandler() {
 
 class RefusedAllocation : public ::testing::Test {
   protected:
-    RefusedAllocation() { g_real_malloc = refuse_.original_as<MallocFn>(); }
     ~RefusedAllocation() override { std::set_new_handler(nullptr); }
 
-    testing_support::ImportPatch refuse_{"msvcrt.dll", "malloc",
-                                         reinterpret_cast<const void*>(&RefusingMalloc)};
+    RefusedLargeMalloc refuse_;
 };
 
 TEST_F(RefusedAllocation, NewHandlerIsAskedUntilItGivesUp) {

@@ -7,33 +7,25 @@
 #include <memory>
 #include <string>
 
-#include "import_patch.h"
+#include "refused_large_malloc.h"
 #include "launcher/failure_text.h"
 #include "tarn/exception.h"
 
 namespace {
 
-using MallocFn = void*(__cdecl*)(std::size_t);
-MallocFn g_real_malloc = nullptr;
-
-constexpr std::size_t kRefusedFrom = 1 << 20;
-void* __cdecl RefusingMalloc(std::size_t size) {
-    return size >= kRefusedFrom ? nullptr : g_real_malloc(size);
-}
+using launcher_testing::RefusedLargeMalloc;
 
 TEST(FailureTextOutOfMemory, UnconvertibleTextIsReplacedAndTheChainGoesOn) {
     tarn::CheckResultFailedException outer("credui_module", 21, tarn::kSymbolNotFound);
     // The framework's own strings live on the process heap; only the wide
     // copy for the message box needs more than the C runtime will give.
     tarn::string_t long_message;
-    long_message.resize(kRefusedFrom);
+    long_message.resize(RefusedLargeMalloc::kRefusedFrom);
     outer.AppendToMessage(long_message);
     outer.SetNested(std::make_unique<tarn::CheckFailedException>("principalid", 522));
     std::wstring text = L"Failed to load credui.dll: ";
 
-    testing_support::ImportPatch refuse("msvcrt.dll", "malloc",
-                                        reinterpret_cast<const void*>(&RefusingMalloc));
-    g_real_malloc = refuse.original_as<MallocFn>();
+    RefusedLargeMalloc refuse;
     launcher::AppendExceptionText(text, outer);
     EXPECT_EQ(text,
               L"Failed to load credui.dll: <Exception display text conversion error>;"
