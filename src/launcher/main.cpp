@@ -7,9 +7,9 @@ namespace {
 
 bool g_dll_search_restricted = false;
 
-// Runs before the other static constructors, among them the stack
-// protector's, which asks the crypto API (and so a provider library loaded
-// by name) for its guard value: the restriction must already hold then.
+// Runs before every other static constructor, so that no library that they
+// or the system load on their behalf comes from the current directory (the
+// stack guard's set-up asks the system for random bytes, which may load one).
 __attribute__((constructor(101))) void RestrictDllSearchAtStart() {
     g_dll_search_restricted = launcher::RestrictDllSearchToSystem32();
 }

@@ -98,11 +98,14 @@ def test_os_and_subsystem_version_are_vista(launcher_pe):
 
 
 def test_stack_protector_checks_are_in_the_shipped_code(dist, link_map):
-    # The support library is linked in, not imported (the import checks
-    # allow system DLLs only) ...
-    assert re.search(r"libssp\.a\(ssp\.o\)", link_map), "libssp linked statically"
+    # The guard and the failure handler are the launcher's own (the support
+    # library's set-up would load a crypto provider before wWinMain) ...
+    assert not re.search(r"libssp\.a\(ssp\.o\)", link_map), "libssp's guard set-up linked in"
     check_failed = symbol_address(link_map, "__stack_chk_fail")
-    symbol_address(link_map, "__stack_chk_guard")
+    guard = symbol_address(link_map, "__stack_chk_guard")
+    owners = {owner for start, size, owner in code_sections(link_map) if start <= check_failed < start + size}
+    assert any("stack_guard" in owner for owner in owners), owners
+    assert guard
     # ... and the launcher's and the framework's own functions call it.
     sections = code_sections(link_map)
     starts = [start for start, _, _ in sections]

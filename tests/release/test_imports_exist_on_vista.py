@@ -21,9 +21,8 @@ def listed(version, *names):
 
 INTRODUCED = {
     "advapi32.dll": listed(WINDOWS_XP, "CopySid", "CreateProcessWithLogonW", "CreateWellKnownSid",
-                           "CryptAcquireContextA", "CryptGenRandom", "CryptReleaseContext",
                            "EqualSid", "GetLengthSid", "IsValidSid", "LookupAccountNameW",
-                           "LookupAccountSidW"),
+                           "LookupAccountSidW", "SystemFunction036"),
     "kernel32.dll": {
         **listed(WINDOWS_2000, "CloseHandle", "DuplicateHandle", "GetComputerNameW", "GetHandleInformation", "GetSystemDirectoryW",
                  "GetSystemTimeAsFileTime", "IsDBCSLeadByteEx", "MultiByteToWideChar"),
@@ -41,6 +40,7 @@ INTRODUCED = {
                  "RemoveVectoredExceptionHandler", "ResetEvent", "ResumeThread", "SetEvent",
                  "SetLastError", "SetProcessAffinityMask", "SetThreadContext",
                  "SetThreadPriority", "SetUnhandledExceptionFilter", "Sleep", "SuspendThread",
+                 "TerminateProcess",
                  "TlsAlloc", "TlsGetValue", "TlsSetValue", "TryEnterCriticalSection",
                  "VirtualProtect", "VirtualQuery", "WaitForMultipleObjects",
                  "WaitForSingleObject"),
@@ -50,8 +50,8 @@ INTRODUCED = {
     "msvcrt.dll": listed(WINDOWS_2000, "__mb_cur_max", "__p__commode", "__p__fmode",
                          "__p__wcmdln", "__set_app_type", "__setusermatherr", "__wgetmainargs",
                          "__winitenv", "_amsg_exit", "_beginthreadex", "_cexit", "_close",
-                         "_endthreadex", "_errno", "_exit", "_initterm", "_iob", "_onexit",
-                         "_open", "_read", "_setjmp3", "_strdup", "_ultoa", "_write", "abort",
+                         "_endthreadex", "_errno", "_initterm", "_iob", "_onexit",
+                         "_read", "_setjmp3", "_strdup", "_ultoa", "abort",
                          "atoi", "calloc", "exit", "fprintf", "free", "fwrite", "longjmp",
                          "malloc", "memchr", "memcmp", "memcpy", "memmove", "memset", "printf",
                          "realloc", "setlocale", "signal", "strchr", "strcmp", "strlen",
