@@ -4,7 +4,9 @@
 # Product code: stack canaries in functions with arrays or address-taken
 # locals, and the MinGW-w64 headers' checked string and stdio functions.
 # Whatever links the code also links the stack-protector support library
-# (libssp), statically like the rest of the runtime.
+# (libssp), statically like the rest of the runtime; the launcher executable
+# defines the guard and its failure handler itself (src/launcher/stack_guard.cpp),
+# so libssp's guard set-up is not linked into it.
 set(LAUNCHER_HARDENED_CODE_OPTIONS -fstack-protector-strong -D_FORTIFY_SOURCE=2)
 
 function(launcher_hardened_code target)

@@ -25,7 +25,12 @@ bool IsPassedThrough(DWORD result) {
     return result == ERROR_SUCCESS || result == kExitCancelled || result == kExitInstallUserExit;
 }
 
-int Run(const wchar_t* command_line) {
+int Run(const wchar_t* command_line, bool dll_search_restricted) {
+    // Everything we load ourselves is loaded by full path, but the system
+    // libraries load others by name. While the current directory (often the
+    // folder an installer was downloaded to) is still searched, a planted
+    // library could read the password: ask for none.
+    if (!dll_search_restricted) throw std::runtime_error("Failed to restrict the DLL search path");
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(command_line, &argc);
     auto argv_guard = MakeScopeGuard([argv] { LocalFree(argv); });
@@ -45,9 +50,9 @@ int Run(const wchar_t* command_line) {
 
 }  // namespace
 
-int RunLauncher(const wchar_t* command_line) {
+int RunLauncher(const wchar_t* command_line, bool dll_search_restricted) {
     try {
-        return Run(command_line);
+        return Run(command_line, dll_search_restricted);
     } catch (const tarn::ResultCodeException& e) {
         try {
             std::wstring text = L"Failed to load credui.dll: ";

@@ -17,13 +17,5 @@ __attribute__((constructor(101))) void RestrictDllSearchAtStart() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // Everything we load ourselves is loaded by full path, but the system
-    // libraries load others by name. While the current directory (often the
-    // folder an installer was downloaded to) is still searched, a planted
-    // library could read the password: ask for none.
-    if (!g_dll_search_restricted) {
-        MessageBoxA(nullptr, "Failed to restrict the DLL search path", "Error", MB_ICONERROR);
-        return launcher::kExitFailureShown;
-    }
-    return launcher::RunLauncher(GetCommandLineW());
+    return launcher::RunLauncher(GetCommandLineW(), g_dll_search_restricted);
 }

@@ -78,25 +78,32 @@ class EntryTest : public ::testing::Test {
     FakeLogon logon_;
 };
 
+TEST_F(EntryTest, UnrestrictedDllSearchAsksForNothing) {
+    EXPECT_EQ(launcher::RunLauncher(L"execute 0 C:\\Tools\\a.exe", false), 1064);
+    ExpectOneBox(false, L"Failed to restrict the DLL search path");
+    EXPECT_TRUE(credui_.state().calls.empty());
+}
+
 TEST_F(EntryTest, TooFewTokensShowParseFailure) {
-    EXPECT_EQ(launcher::RunLauncher(L"execute 12"), 1064);
+    EXPECT_EQ(launcher::RunLauncher(L"execute 12", true), 1064);
     ExpectOneBox(false, L"Unable to parse command line");
     EXPECT_TRUE(credui_.state().calls.empty());
 }
 
 TEST_F(EntryTest, VerbIsCaseSensitive) {
-    EXPECT_EQ(launcher::RunLauncher(L"Execute 0 C:\\Tools\\a.exe"), 87);
+    EXPECT_EQ(launcher::RunLauncher(L"Execute 0 C:\\Tools\\a.exe", true), 87);
     ExpectOneBox(false, L"Invalid argument (command type)");
 }
 
 TEST_F(EntryTest, OwnPathAsFirstTokenIsAWrongVerb) {
-    EXPECT_EQ(launcher::RunLauncher(L"C:\\dist\\launcher.exe execute 0 C:\\Tools\\a.exe"), 87);
+    EXPECT_EQ(launcher::RunLauncher(L"C:\\dist\\launcher.exe execute 0 C:\\Tools\\a.exe", true),
+              87);
     ExpectOneBox(false, L"Invalid argument (command type)");
 }
 
 TEST_F(EntryTest, CancelIsReturnedSilently) {
     credui_.AnswerCancel();
-    EXPECT_EQ(launcher::RunLauncher(L"execute 0 C:\\Tools\\a.exe"), 1223);
+    EXPECT_EQ(launcher::RunLauncher(L"execute 0 C:\\Tools\\a.exe", true), 1223);
     EXPECT_TRUE(g_boxes.empty());
     EXPECT_EQ(g_window_searches, 0);
 }
@@ -110,7 +117,7 @@ TEST_F(EntryTest, OwnerProcessIdIsParsedLikeWcstoul) {
         credui_.AnswerCancel();
         g_window_searches = 0;
         std::wstring command_line = std::wstring(L"execute ") + c.token + L" a.exe";
-        EXPECT_EQ(launcher::RunLauncher(command_line.c_str()), 1223);
+        EXPECT_EQ(launcher::RunLauncher(command_line.c_str(), true), 1223);
         EXPECT_EQ(g_window_searches, 1) << c.token;
         EXPECT_EQ(g_searched_process_id, c.expected) << c.token;
     }
@@ -118,7 +125,7 @@ TEST_F(EntryTest, OwnerProcessIdIsParsedLikeWcstoul) {
     for (const wchar_t* command_line : {L"execute abc a.exe", L"execute \"\" a.exe"}) {
         credui_.AnswerCancel();
         g_window_searches = 0;
-        EXPECT_EQ(launcher::RunLauncher(command_line), 1223);
+        EXPECT_EQ(launcher::RunLauncher(command_line, true), 1223);
         EXPECT_EQ(g_window_searches, 0) << command_line;
     }
 }
@@ -127,7 +134,8 @@ TEST_F(EntryTest, ChildExitCodesZero1223And1602PassWithoutBox) {
     for (DWORD code : {0ul, 1223ul, 1602ul}) {
         credui_.AnswerCredentials(SessionUser(), L"", L"pw");
         logon_.Start(code);
-        EXPECT_EQ(launcher::RunLauncher(L"execute 0 C:\\Tools\\a.exe"), static_cast<int>(code));
+        EXPECT_EQ(launcher::RunLauncher(L"execute 0 C:\\Tools\\a.exe", true),
+                  static_cast<int>(code));
     }
     EXPECT_TRUE(g_boxes.empty());
 }
@@ -135,7 +143,7 @@ TEST_F(EntryTest, ChildExitCodesZero1223And1602PassWithoutBox) {
 TEST_F(EntryTest, OtherChildExitCodeIsShownAndGives1064) {
     credui_.AnswerCredentials(SessionUser(), L"", L"pw");
     logon_.Start(1);
-    EXPECT_EQ(launcher::RunLauncher(L"execute 0 C:\\Tools\\a.exe"), 1064);
+    EXPECT_EQ(launcher::RunLauncher(L"execute 0 C:\\Tools\\a.exe", true), 1064);
     ExpectOneBox(false, L"Error 1: failed to start downloader");
 }
 
@@ -143,7 +151,7 @@ TEST_F(EntryTest, ChildCommandLineAndProgramReachTheLogon) {
     credui_.AnswerCredentials(SessionUser(), L"", L"pw");
     logon_.Start(0);
     EXPECT_EQ(launcher::RunLauncher(
-                  L"execute 0 \"C:\\Program Files\\x\\a.exe\" \"say hi\" a\\\"b \"\" end"),
+                  L"execute 0 \"C:\\Program Files\\x\\a.exe\" \"say hi\" a\\\"b \"\" end", true),
               0);
     ASSERT_EQ(logon_.calls().size(), 1u);
     EXPECT_EQ(logon_.calls()[0].application_name, L"C:\\Program Files\\x\\a.exe");
@@ -153,7 +161,7 @@ TEST_F(EntryTest, ChildCommandLineAndProgramReachTheLogon) {
 
 TEST_F(EntryTest, MissingCaptionIsShown) {
     SetEnvironmentVariableW(L"AuthDialogCaption", nullptr);
-    EXPECT_EQ(launcher::RunLauncher(L"execute 0 a.exe"), 1064);
+    EXPECT_EQ(launcher::RunLauncher(L"execute 0 a.exe", true), 1064);
     ExpectOneBox(false, L"Failed to get length of the caption of the auth dialog");
 }
 
