@@ -51,8 +51,8 @@ ResultCode ReplaceResized(Text& target, std::size_t size, Fill fill) {
         fill(result);
         target = std::move(result);
     } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
-    } catch (const std::length_error&) {
+        // Every caller checks the size against the string's limit first, so
+        // running out of memory is the only way the resize can fail.
         return kOutOfMemory;
     }
     return kNoError;
