@@ -6,7 +6,8 @@ set -eu
 pkgs="gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 wine wine32:i386 wine64 xvfb xauth xdotool googletest cmake make python3 python3-pytest python3-pefile \
-nsis osslsigncode openssl gcovr clang lld clang-tidy cppcheck"
+nsis osslsigncode openssl gcovr clang lld clang-tidy cppcheck \
+wixl nodejs npm zip unzip"
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
