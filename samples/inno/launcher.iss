@@ -67,8 +67,8 @@ type
   TLauncherMessage = record
     Window: Cardinal;
     Id: Cardinal;
-    WParam: Cardinal;
-    LParam: Cardinal;
+    WordParam: Cardinal;
+    LongParam: Cardinal;
     Time: Cardinal;
     X: Cardinal;
     Y: Cardinal;
@@ -89,7 +89,7 @@ function LauncherCreateProcess(ApplicationName, CommandLine: String;
   var StartupInfo: TLauncherStartupInfo;
   var ProcessInformation: TLauncherProcessInformation): Longint;
   external 'CreateProcessW@kernel32.dll stdcall';
-function LauncherGetExitCodeProcess(Process: Cardinal; var ExitCode: Cardinal): Longint;
+function LauncherGetExitCodeProcess(Process: Cardinal; var Code: Cardinal): Longint;
   external 'GetExitCodeProcess@kernel32.dll stdcall';
 function LauncherCloseHandle(Handle: Cardinal): Longint;
   external 'CloseHandle@kernel32.dll stdcall';
@@ -159,7 +159,7 @@ var
   StartupInfo: TLauncherStartupInfo;
   ProcessInformation: TLauncherProcessInformation;
   CommandLine: String;
-  ExitCode: Cardinal;
+  LauncherExitCode: Cardinal;
 begin
   if not LauncherSetVariable('AuthDialogCaption', Caption) or
      not LauncherSetVariable('EmptyPasswordRestrictionMessage', EmptyPasswordMessage) then
@@ -206,9 +206,9 @@ begin
 
   if not LauncherWaitDispatching(ProcessInformation.Process) then
     Result := LauncherFailure()
-  else if LauncherGetExitCodeProcess(ProcessInformation.Process, ExitCode) = 0 then
+  else if LauncherGetExitCodeProcess(ProcessInformation.Process, LauncherExitCode) = 0 then
     Result := LauncherFailure()
   else
-    Result := ExitCode;
+    Result := LauncherExitCode;
   LauncherCloseHandle(ProcessInformation.Process);
 end;
