@@ -15,7 +15,8 @@
 ; PROGRAM       the program to run under the other account
 ; PROGRAM_ARGS  its arguments, as text appended verbatim after the quoted
 ;               program (quote them as on a Windows command line); write the
-;               value in single quotes when it holds double quotes
+;               value in single quotes when it holds double quotes (the
+;               preprocessor reads no escapes: a single quote is doubled)
 ; /O and /F choose the installer's folder and name.
 ;
 ; The installer stops in its "Preparing to Install" step unless the launcher

@@ -37,12 +37,13 @@ def inno_installer(wine, programs, tmp_path_factory):
     work = tmp_path_factory.mktemp("inno")
     # ISCC's own command line cannot carry a double quote in a /D value, so
     # the values go into a script that defines them and includes the sample.
-    assert "'" not in PROGRAM_ARGS
+    # The preprocessor's strings take no escapes; a quote is doubled.
+    args = PROGRAM_ARGS.replace("'", "''")
     wrapper = work / "sample-setup.iss"
     wrapper.write_text(
         f'#define LAUNCHER "{windows_path(programs.launcher)}"\n'
         f'#define PROGRAM "{windows_path(programs.probe)}"\n'
-        f"#define PROGRAM_ARGS '{PROGRAM_ARGS}'\n"
+        f"#define PROGRAM_ARGS '{args}'\n"
         f'#include "{windows_path(SCRIPT)}"\n', encoding="utf-8")
     build = wine.run(iscc, ["/Q", f"/O{windows_path(work)}", "/Fsample-setup",
                             windows_path(wrapper)],
