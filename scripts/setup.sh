@@ -35,3 +35,16 @@ if [ -n "$need_install" ]; then
     # shellcheck disable=SC2086
     $SUDO apt-get install -y -q --no-install-recommends $pkgs
 fi
+
+# Inno Setup's compiler for the Inno Setup sample's tests: the npm package
+# pinned by tests/tools/innosetup/package-lock.json, into the build tree.
+repo_root=$(cd "$(dirname "$0")/.." && pwd)
+inno_src="$repo_root/tests/tools/innosetup"
+inno_dir="$repo_root/build/tools/innosetup"
+if [ ! -f "$inno_dir/node_modules/innosetup/bin/ISCC.exe" ] ||
+    ! cmp -s "$inno_src/package-lock.json" "$inno_dir/package-lock.json"; then
+    rm -rf "$inno_dir"
+    mkdir -p "$inno_dir"
+    cp "$inno_src/package.json" "$inno_src/package-lock.json" "$inno_dir/"
+    npm ci --prefix "$inno_dir" --no-audit --no-fund --loglevel=error
+fi

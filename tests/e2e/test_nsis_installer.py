@@ -32,8 +32,13 @@ def nsis_dir(makensis):
 
 
 def machine_runs_32_bit_code():
-    return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=60).returncode == 0
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=60).returncode == 0
+    except OSError:
+        # The kernel refuses 32-bit executables (ENOEXEC) where IA-32
+        # emulation is off.
+        return False
 
 
 def nsis_target(wine, makensis):

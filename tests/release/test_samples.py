@@ -1,12 +1,20 @@
 """What dist/ holds of the integrators' samples."""
 
+import pytest
+
 from conftest import REPO
 
+SAMPLE_SOURCES = ["nsis/installer.nsi", "nsis/launcher.nsh", "inno/installer.iss",
+                  "inno/launcher.iss"]
 
-def test_nsis_script_ships_as_written(dist):
-    shipped = dist / "samples" / "nsis" / "installer.nsi"
-    assert shipped.read_bytes() == (REPO / "samples" / "nsis" / "installer.nsi").read_bytes()
+
+@pytest.mark.parametrize("name", SAMPLE_SOURCES)
+def test_installer_sample_ships_as_written(dist, name):
+    shipped = dist / "samples" / name
+    assert shipped.read_bytes() == (REPO / "samples" / name).read_bytes()
 
 
 def test_no_built_installer_ships(dist):
-    assert [p.name for p in (dist / "samples").rglob("*") if p.is_file()] == ["installer.nsi"]
+    shipped = sorted(p.relative_to(dist / "samples").as_posix()
+                     for p in (dist / "samples").rglob("*") if p.is_file())
+    assert shipped == sorted(SAMPLE_SOURCES)

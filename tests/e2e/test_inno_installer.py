@@ -1,0 +1,162 @@
+"""The Inno Setup sample installer, built with ISCC from the scripts as they
+ship, drives the launcher: arguments, cancel, the child's user exit, a
+failure the launcher has shown and the owner of the dialog. The probe, its
+arguments and the installer runs are the NSIS cases' own."""
+
+import os
+import re
+import subprocess
+import threading
+from pathlib import Path
+
+import pytest
+
+from test_nsis_installer import (PROGRAM_ARGS, PROGRAM_TOKENS, SAMPLE_CAPTION,
+                                 machine_runs_32_bit_code, run_installer)
+from wine_driver import windows_path
+
+REPO = Path(__file__).resolve().parents[2]
+SCRIPT = REPO / "samples" / "inno" / "installer.iss"
+# scripts/setup.sh installs the compiler there (npm package innosetup).
+DEFAULT_ISCC = REPO / "build" / "tools" / "innosetup" / "node_modules" / "innosetup" / "bin" / "ISCC.exe"
+# Setup's exit code when PrepareToInstall stops it.
+PREPARE_TO_INSTALL_FAILED = 7
+SILENT = ("/VERYSILENT", "/SUPPRESSMSGBOXES")
+WIZARD_TITLE = "Setup - Sample setup"
+# Two processes (the loader and the wizard's setup.tmp) start before the launcher.
+SETUP_TIMEOUT = 90
+
+
+@pytest.fixture(scope="session")
+def inno_installer(wine, programs, tmp_path_factory):
+    if not machine_runs_32_bit_code():
+        pytest.skip("this machine cannot run 32-bit code, and Inno Setup's compiler and "
+                    "its setups are 32-bit only")
+    iscc = Path(os.environ.get("LAUNCHER_E2E_ISCC", DEFAULT_ISCC))
+    assert iscc.is_file(), f"{iscc} is missing (scripts/setup.sh installs it)"
+    work = tmp_path_factory.mktemp("inno")
+    # ISCC's own command line cannot carry a double quote in a /D value, so
+    # the values go into a script that defines them and includes the sample.
+    # The preprocessor's strings take no escapes; a quote is doubled.
+    args = PROGRAM_ARGS.replace("'", "''")
+    wrapper = work / "sample-setup.iss"
+    wrapper.write_text(
+        f'#define LAUNCHER "{windows_path(programs.launcher)}"\n'
+        f'#define PROGRAM "{windows_path(programs.probe)}"\n'
+        f"#define PROGRAM_ARGS '{args}'\n"
+        f'#include "{windows_path(SCRIPT)}"\n', encoding="utf-8")
+    build = wine.run(iscc, ["/Q", f"/O{windows_path(work)}", "/Fsample-setup",
+                            windows_path(wrapper)],
+                     wine.base_environment(), work, timeout=300, close_boxes=False)
+    assert build.exit_code == 0, build.stdout + build.stderr[-3000:]
+    installer = work / "sample-setup.exe"
+    assert installer.is_file(), build.stdout
+    print(f"Inno Setup installer built in {build.seconds:.2f} s")
+    return installer
+
+
+def run_setup(launch, installer, *switches):
+    launch.timeout = SETUP_TIMEOUT
+    log = launch.file("setup.log")
+    log.unlink(missing_ok=True)
+    outcome = run_installer(launch, installer, *switches, f'/LOG="{launch.win("setup.log")}"')
+    text = log.read_bytes().decode("utf-8-sig", errors="replace") if log.exists() else ""
+    return outcome, text
+
+
+def test_silent_run_passes_the_arguments_exactly(launch, inno_installer):
+    launch.answer_session_user()
+    outcome, log = run_setup(launch, inno_installer, *SILENT)
+    assert outcome.exit_code == 0, log[-3000:]
+    assert "The launcher returned 0." in log
+    outcome.assert_boxes()
+    [prompt] = outcome.prompts
+    assert prompt["caption"] == SAMPLE_CAPTION
+    # Silent: the wizard is never shown, so the dialog has no owner.
+    assert prompt["hwnd_parent"] == 0
+    [child] = outcome.probe
+    assert child["shell_tokens"][1:] == PROGRAM_TOKENS, child["command_line"]
+    assert child["runtime_argv"][1:] == PROGRAM_TOKENS, child["command_line"]
+    assert child["shell_tokens"][0].lower().endswith("\\program.exe")
+    assert child["current_directory"].lower().rstrip("\\") == r"c:\windows"
+
+
+def test_cancel_stops_setup_before_the_program(launch, inno_installer):
+    launch.answer_cancel()
+    outcome, log = run_setup(launch, inno_installer, *SILENT)
+    assert outcome.exit_code == PREPARE_TO_INSTALL_FAILED, log[-3000:]
+    assert "The launcher returned 1223." in log
+    outcome.assert_boxes()
+    assert len(outcome.prompts) == 1
+    assert outcome.logons == []
+    assert outcome.probe == []
+
+
+def test_programs_user_exit_stops_setup(launch, inno_installer):
+    launch.answer_session_user()
+    launch.probe_exit_code = 1602
+    outcome, log = run_setup(launch, inno_installer, *SILENT)
+    assert outcome.exit_code == PREPARE_TO_INSTALL_FAILED, log[-3000:]
+    assert "The launcher returned 1602." in log
+    outcome.assert_boxes()
+    assert len(outcome.probe) == 1
+
+
+def test_failure_the_launcher_has_shown_stops_setup_and_is_logged(launch, inno_installer):
+    launch.answer_session_user()
+    launch.probe_exit_code = 5
+    outcome, log = run_setup(launch, inno_installer, *SILENT)
+    assert outcome.exit_code == PREPARE_TO_INSTALL_FAILED, log[-3000:]
+    outcome.assert_boxes("Error 5: failed to start downloader")
+    assert "The launcher returned 1064." in log
+    assert "The program could not be run (error 1064)." in log
+
+
+class WizardClicker:
+    """Presses Return on the wizard whenever it is shown: Install on the
+    "Ready to Install" page, Finish on the last one."""
+
+    def __init__(self, env):
+        self.env = env
+        self.stop = threading.Event()
+        self.presses = 0
+        self.thread = threading.Thread(target=self._run, daemon=True)
+
+    def _xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, env=self.env, timeout=10)
+
+    def _run(self):
+        while not self.stop.wait(1.0):
+            found = self._xdotool("search", "--onlyvisible", "--name",
+                                  f"^{re.escape(WIZARD_TITLE)}$").stdout.split()
+            for window in found:
+                self._xdotool("key", "--window", window, "Return")
+                # Release the key, or the next window takes it as held down.
+                self._xdotool("keyup", "Return")
+                self.presses += 1
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop.set()
+        self.thread.join(timeout=15)
+
+
+def test_wizard_window_owns_the_dialog(launch, inno_installer):
+    launch.answer_session_user()
+    with WizardClicker(launch.wine.base_environment()) as clicker:
+        outcome, log = run_setup(launch, inno_installer)
+    assert outcome.exit_code == 0, log[-3000:]
+    assert clicker.presses >= 2
+    [prompt] = outcome.prompts
+    # The wizard runs in setup.tmp, a child of the installer that was started:
+    # the id the launcher got is that process's, and its window owns the dialog.
+    started = re.search(r"command line: execute (\d+) ", log)
+    assert started, log[-3000:]
+    wizard_pid = int(started.group(1))
+    assert wizard_pid != outcome.started_process_id
+    assert prompt["hwnd_parent"] != 0
+    assert prompt["hwnd_parent_pid"] == wizard_pid
