@@ -55,7 +55,7 @@ if [ -n "$pfx" ] && [ -n "$cert$key" ]; then
     echo "release.sh: use either --pfx or --cert with --key" >&2
     usage
 fi
-if [ -z "$pfx" ] && { [ -n "$cert" ] && [ -z "$key" ] || [ -z "$cert" ] && [ -n "$key" ]; }; then
+if [ -z "$pfx" ] && [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
     echo "release.sh: --cert and --key go together" >&2
     usage
 fi
