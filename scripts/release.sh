@@ -123,7 +123,7 @@ if [ -n "$pfx$cert" ]; then
     if [ -n "$pfx" ]; then set -- --pfx "$pfx"; else set -- --cert "$cert" --key "$key"; fi
     if [ -n "$pass_file" ]; then set -- "$@" --pass-file "$pass_file"; fi
     if [ -n "$timestamp" ]; then set -- "$@" --timestamp "$timestamp"; fi
-    sh scripts/sign.sh "$@" "$work/install/launcher.exe" "$work/launcher.exe" ||
+    sh "$work/tree/scripts/sign.sh" "$@" "$work/install/launcher.exe" "$work/launcher.exe" ||
         fail "signing launcher.exe failed"
     mv -f "$work/launcher.exe" "$work/install/launcher.exe"
 fi
