@@ -25,14 +25,12 @@ endfunction()
 # structured-exception handlers of its own (C++ exceptions unwind with DWARF
 # tables; the runtime installs only a vectored handler and the unhandled-
 # exception filter, which are not frame handlers). ASLR with relocations and
-# DEP are set for every executable. The link map beside it shows what was
-# linked in (the release checks read it).
+# DEP are set for every executable.
 function(launcher_hardened_image target)
     target_link_options(${target} PRIVATE
         -Wl,--tsaware
         -Wl,--major-os-version,6,--minor-os-version,0
-        -Wl,--major-subsystem-version,6,--minor-subsystem-version,0
-        -Wl,-Map=$<TARGET_FILE_DIR:${target}>/${target}.map)
+        -Wl,--major-subsystem-version,6,--minor-subsystem-version,0)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         target_link_options(${target} PRIVATE -Wl,--no-seh)
     endif()

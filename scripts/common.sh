@@ -5,11 +5,14 @@ cd "$repo_root"
 werror=OFF
 if [ "${CI:-}" = "true" ]; then werror=ON; fi
 
-# The shipped product: i686, into dist/.
+# The shipped product: i686, into dist/. dist/release holds the release
+# archives that scripts/release.sh made: they outlive a rebuild.
 build_product() {
     cmake --preset mingw -DLAUNCHER_WERROR=$werror >/dev/null
     cmake --build build/release -j"$(nproc)"
-    rm -rf dist
+    if [ -d dist ]; then
+        find dist -mindepth 1 -maxdepth 1 ! -name release -exec rm -rf {} +
+    fi
     cmake --install build/release --prefix dist >/dev/null
 }
 

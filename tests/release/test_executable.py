@@ -70,6 +70,15 @@ def test_manifest_says_what_the_launcher_needs(launcher_pe):
     assert ids == SUPPORTED_OS
 
 
+def test_manifest_declares_dpi_awareness(launcher_pe):
+    root = ET.fromstring(manifest_xml(launcher_pe))
+    settings = "{urn:schemas-microsoft-com:asm.v3}application/{urn:schemas-microsoft-com:asm.v3}windowsSettings/"
+    aware = root.find(settings + "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")
+    awareness = root.find(settings + "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness")
+    assert aware is not None and aware.text == "true/pm"
+    assert awareness is not None and awareness.text == "PerMonitorV2, PerMonitor"
+
+
 def test_has_icon_and_version_block(launcher_pe):
     assert list(resource_entries(launcher_pe, pefile.RESOURCE_TYPE["RT_GROUP_ICON"]))
     assert list(resource_entries(launcher_pe, pefile.RESOURCE_TYPE["RT_ICON"]))

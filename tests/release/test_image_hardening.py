@@ -25,7 +25,7 @@ IMAGE_REL_BASED_HIGHLOW = 3
 def link_map(dist):
     """The link map of the build that dist/ was installed from, and that build's executable."""
     build = pathlib.Path(os.environ.get("LAUNCHER_PRODUCT_BUILD", REPO / "build" / "release"))
-    map_path = build / "launcher.map"
+    map_path = build / "launcher.exe.map"
     if not map_path.exists():
         pytest.fail(f"{map_path} is missing: build the product first (scripts/test.sh does)")
     # The map describes dist/launcher.exe only if that is the file the same

@@ -5,11 +5,11 @@ import pytest
 from conftest import REPO
 
 SAMPLE_SOURCES = ["nsis/installer.nsi", "nsis/launcher.nsh", "inno/installer.iss",
-                  "inno/launcher.iss"]
+                  "inno/launcher.iss", "sample_caller/sample_caller.cpp"]
 
 
 @pytest.mark.parametrize("name", SAMPLE_SOURCES)
-def test_installer_sample_ships_as_written(dist, name):
+def test_sample_source_ships_as_written(dist, name):
     shipped = dist / "samples" / name
     assert shipped.read_bytes() == (REPO / "samples" / name).read_bytes()
 

@@ -64,6 +64,7 @@ PE_CHECKS = [executable_checks.test_is_a_32_bit_gui_executable,
              executable_checks.test_has_aslr_and_dep,
              executable_checks.test_imports_only_known_system_dlls,
              executable_checks.test_manifest_says_what_the_launcher_needs,
+             executable_checks.test_manifest_declares_dpi_awareness,
              executable_checks.test_has_icon_and_version_block,
              executable_checks.test_has_no_debug_information]
 
