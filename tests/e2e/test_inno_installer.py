@@ -22,7 +22,9 @@ DEFAULT_ISCC = REPO / "build" / "tools" / "innosetup" / "node_modules" / "innose
 # Setup's exit code when PrepareToInstall stops it.
 PREPARE_TO_INSTALL_FAILED = 7
 SILENT = ("/VERYSILENT", "/SUPPRESSMSGBOXES")
-WIZARD_TITLE = "Setup - Sample setup"
+# Without a welcome page (Inno Setup 6's default) the wizard is titled with
+# AppVerName, which defaults to "<AppName> version <AppVersion>".
+WIZARD_TITLE = "Setup - Sample setup version 1.0"
 # Two processes (the loader and the wizard's setup.tmp) start before the launcher.
 SETUP_TIMEOUT = 90
 
