@@ -10,6 +10,7 @@ from support_programs import (SupportPrograms, assert_scan_ran, masked_needles, 
 from wine_driver import windows_path
 
 CANCELLED = 1223
+FAILURE_EXIT = 1064
 MEMBER_NOT_IN_GROUP = 1321
 LOGON_FAILURE = 1326
 
@@ -83,6 +84,18 @@ def test_launcher_ignores_dlls_planted_beside_it(launch, programs, support, tmp_
     assert logon["outcome"] == "started"
     [child] = outcome.probe
     assert child["shell_tokens"][1:] == ["planted"]
+
+
+def test_launcher_refuses_to_run_when_the_dll_search_cannot_be_restricted(launch):
+    # The starter makes both restriction calls of the real executable fail
+    # before its constructors run.
+    launch.starter_options = ["refuse-dll-search"]
+    launch.answer_session_user()
+    outcome = launch.execute_probe()
+    assert outcome.exit_code == FAILURE_EXIT, (outcome.boxes, outcome.run.stderr[-2000:])
+    outcome.assert_boxes("Failed to restrict the DLL search path")
+    assert outcome.prompts == []
+    assert outcome.probe == []
 
 
 def scan_child(launch, support, *needles):
