@@ -36,9 +36,9 @@ class Remote {
     }
     bool Write(UINT_PTR address, const void* bytes, SIZE_T size) const {
         SIZE_T done = 0;
-        bool written = WriteProcessMemory(process_, reinterpret_cast<LPVOID>(address), bytes, size,
-                                          &done) &&
-                       done == size;
+        bool written =
+            WriteProcessMemory(process_, reinterpret_cast<LPVOID>(address), bytes, size, &done) &&
+            done == size;
         return written && FlushInstructionCache(process_, reinterpret_cast<LPCVOID>(address), size);
     }
     std::string Name(UINT_PTR address) const {
@@ -70,8 +70,10 @@ bool ReadHeaders(const Remote& remote, UINT_PTR base, IMAGE_NT_HEADERS& headers)
 bool RedirectImports(const Remote& remote, UINT_PTR base) {
     IMAGE_NT_HEADERS headers{};
     if (!ReadHeaders(remote, base, headers)) return false;
-    const UINT_PTR get_proc_address = remote.Copy(kFailWithTwoArguments, sizeof(kFailWithTwoArguments));
-    const UINT_PTR set_dll_directory = remote.Copy(kFailWithOneArgument, sizeof(kFailWithOneArgument));
+    const UINT_PTR get_proc_address =
+        remote.Copy(kFailWithTwoArguments, sizeof(kFailWithTwoArguments));
+    const UINT_PTR set_dll_directory =
+        remote.Copy(kFailWithOneArgument, sizeof(kFailWithOneArgument));
     if (!get_proc_address || !set_dll_directory) return false;
     int redirected = 0;
     const IMAGE_DATA_DIRECTORY& imports =
@@ -121,8 +123,8 @@ bool StartWithDllSearchRefused(const wchar_t* application, wchar_t* command_line
                                PROCESS_INFORMATION& process, DWORD& error) {
     STARTUPINFOW startup_info{};
     startup_info.cb = sizeof(startup_info);
-    if (!CreateProcessW(application, command_line, nullptr, nullptr, FALSE,
-                        DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup_info, &process)) {
+    if (!CreateProcessW(application, command_line, nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                        nullptr, nullptr, &startup_info, &process)) {
         error = GetLastError();
         return false;
     }
