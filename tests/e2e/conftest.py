@@ -125,6 +125,7 @@ class Launch:
         self.probe_exit_code = None
         self.dll_overrides = None
         self.extra_env = {}
+        self.starter_options = []
         self.timeout = 40
 
     # --- scripts -------------------------------------------------------
@@ -184,7 +185,8 @@ class Launch:
         request = self.file("request.txt")
         app = "" if application is None else str(application)
         request.write_bytes((app + "\n" + command_line).encode("utf-8"))
-        run = self.wine.run(self.programs.raw_starter, [windows_path(request)], env, self.dir,
+        run = self.wine.run(self.programs.raw_starter,
+                            [windows_path(request), *self.starter_options], env, self.dir,
                             timeout=self.timeout)
         exit_match = re.search(r"^exit_code=(\d+)$", run.stdout, re.M)
         assert exit_match, f"raw starter failed: {run.stdout!r} {run.stderr[-2000:]!r}"

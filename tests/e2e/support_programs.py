@@ -17,6 +17,7 @@ NEEDLE_MASK = 0x5A
 class SupportPrograms:
     memory_scan: Path
     heap_leftover: Path
+    guard_reader: Path
     window_crowd: Path
     netapi_importer: Path
     planted_netapi32: Path
@@ -29,6 +30,8 @@ class SupportPrograms:
                                     "tests/support/memory_scan/memory_scan.exe"),
             heap_leftover=build_file("LAUNCHER_E2E_HEAP_LEFTOVER",
                                       "tests/support/memory_scan/heap_leftover.exe"),
+            guard_reader=build_file("LAUNCHER_E2E_GUARD_READER",
+                                     "tests/support/memory_scan/guard_reader.exe"),
             window_crowd=build_file("LAUNCHER_E2E_WINDOW_CROWD",
                                      "tests/support/window_crowd/window_crowd.exe"),
             netapi_importer=build_file("LAUNCHER_E2E_NETAPI_IMPORTER",

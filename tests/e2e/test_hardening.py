@@ -1,7 +1,9 @@
 """Hardening of the launcher under Wine: DLLs planted beside it are not loaded,
 and the typed password is gone from its memory once the logon call returns."""
 
+import re
 import shutil
+import struct
 
 import pytest
 
@@ -10,6 +12,8 @@ from support_programs import (SupportPrograms, assert_scan_ran, masked_needles, 
 from wine_driver import windows_path
 
 CANCELLED = 1223
+FAILURE_EXIT = 1064
+DEFAULT_STACK_GUARD = 0x2F6A1C5D  # the guard's value until start-up sets it
 MEMBER_NOT_IN_GROUP = 1321
 LOGON_FAILURE = 1326
 
@@ -83,6 +87,46 @@ def test_launcher_ignores_dlls_planted_beside_it(launch, programs, support, tmp_
     assert logon["outcome"] == "started"
     [child] = outcome.probe
     assert child["shell_tokens"][1:] == ["planted"]
+
+
+def test_launcher_refuses_to_run_when_the_dll_search_cannot_be_restricted(launch):
+    # The starter makes both restriction calls of the real executable fail
+    # before its constructors run.
+    launch.starter_options = ["refuse-dll-search"]
+    launch.answer_session_user()
+    outcome = launch.execute_probe()
+    assert outcome.exit_code == FAILURE_EXIT, (outcome.boxes, outcome.run.stderr[-2000:])
+    outcome.assert_boxes("Failed to restrict the DLL search path")
+    assert outcome.prompts == []
+    assert outcome.probe == []
+
+
+def stack_guard_rva(launcher):
+    """Where the stack guard lies in the launcher's image: its address in the
+    link map beside the executable, less the image base of the PE header."""
+    link_map = (launcher.parent / "launcher.map").read_text(errors="replace")
+    match = re.search(r"^\s+0x([0-9a-f]+)\s+__stack_chk_guard$", link_map, re.M)
+    assert match, "__stack_chk_guard is not in the link map"
+    image = launcher.read_bytes()
+    optional_header = struct.unpack_from("<I", image, 0x3C)[0] + 24
+    if struct.unpack_from("<H", image, optional_header)[0] == 0x20B:  # PE32+
+        image_base = struct.unpack_from("<Q", image, optional_header + 24)[0]
+    else:
+        image_base = struct.unpack_from("<I", image, optional_header + 28)[0]
+    return int(match.group(1), 16) - image_base
+
+
+def test_stack_guard_is_random_in_every_run(launch, programs, support):
+    # The launcher's child reads the guard while the launcher waits for it.
+    rva = stack_guard_rva(programs.launcher)
+    launch.answer_session_user()
+    for _ in range(2):
+        outcome = launch.execute(windows_path(support.guard_reader), launch.win("guards.txt"),
+                                 f"{rva:x}")
+        assert outcome.exit_code == 0, (outcome.boxes, outcome.run.stderr[-2000:])
+    first, second = (int(line, 16) for line in launch.file("guards.txt").read_text().split())
+    assert DEFAULT_STACK_GUARD not in (first, second)
+    assert first != second
 
 
 def scan_child(launch, support, *needles):

@@ -117,3 +117,16 @@ def test_stack_protector_checks_are_in_the_shipped_code(dist, link_map):
         callers.add(owner)
     assert any(owner.startswith("libtarn.a(") for owner in callers), callers
     assert any(owner.startswith("liblauncher_core.a(") for owner in callers), callers
+
+
+def test_dll_search_is_restricted_before_any_other_constructor_runs(link_map):
+    # The runtime calls the constructor list from its end to its start; the
+    # linker sorts prioritised entries by name, so the most urgent ones come
+    # last. Only crtend.o's frame registration (which loads nothing) may run
+    # before the restriction: the stack guard's set-up asks the system for
+    # random bytes, which may load a library.
+    listing = link_map[link_map.index("__CTOR_LIST__ = ."):link_map.index("__DTOR_LIST__ = .")]
+    entries = re.findall(r"^ (\.ctors\S*)\s+0x[0-9a-f]+\s+0x([0-9a-f]+) (.+)$", listing, re.M)
+    in_call_order = [owner.strip() for _, size, owner in reversed(entries)
+                     if int(size, 16) and not owner.strip().endswith("crtend.o")]
+    assert in_call_order and in_call_order[0].endswith("(main.cpp.obj)"), in_call_order

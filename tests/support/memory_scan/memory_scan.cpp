@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "json_record.h"
+#include "parent_process.h"
 
 namespace {
 
@@ -78,23 +79,6 @@ bool DecodeNeedles(const std::wstring& text, std::vector<Needle>& needles) {
         if (end == std::wstring::npos) return true;
         start = end + 1;
     }
-}
-
-DWORD ParentProcessId() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    DWORD parent = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ProcessID == GetCurrentProcessId()) {
-            parent = entry.th32ParentProcessID;
-            break;
-        }
-    }
-    CloseHandle(snapshot);
-    return parent;
 }
 
 bool IsReadable(const MEMORY_BASIC_INFORMATION& region) {
@@ -244,7 +228,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     DWORD target = std::wcscmp(argv[3], L"parent") == 0
-                       ? ParentProcessId()
+                       ? testing_support::ParentProcessId()
                        : static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
     if (target == 0) {
         AppendLine(argv[1], Report(0, 0, 0, 0, needles, "target"));

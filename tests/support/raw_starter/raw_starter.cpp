@@ -2,7 +2,7 @@
 // and returns its exit code. The command line does not pass through any
 // quoting of ours or Wine's: it is read from a file.
 //
-//   raw_starter.exe <request file>
+//   raw_starter.exe <request file> [refuse-dll-search]
 //
 // The request file is UTF-8: its first line is the application name (an
 // empty line passes NULL), and everything after the first line feed is the
@@ -11,13 +11,16 @@
 // "exit_code=<code>" when it has ended, both in unsigned decimal, because a
 // Unix parent sees only the low 8 bits of an exit status. If the program
 // cannot be started, the exit code is 0xBAD00000 plus the error of
-// CreateProcessW.
+// CreateProcessW. With refuse-dll-search, the program's start-up restriction
+// of the DLL search fails (see dll_search_refusal.h).
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
+#include "dll_search_refusal.h"
 #include "text_files.h"
 
 namespace {
@@ -46,8 +49,9 @@ bool ReadFileBytes(const wchar_t* path, std::string& bytes) {
 
 int wmain(int argc, wchar_t** argv) {
     std::string request;
-    if (argc != 2 || !ReadFileBytes(argv[1], request)) {
-        std::fwprintf(stderr, L"usage: raw_starter <request file>\n");
+    const bool refuse_dll_search = argc == 3 && std::wcscmp(argv[2], L"refuse-dll-search") == 0;
+    if ((argc != 2 && !refuse_dll_search) || !ReadFileBytes(argv[1], request)) {
+        std::fwprintf(stderr, L"usage: raw_starter <request file> [refuse-dll-search]\n");
         return 2;
     }
     std::string::size_type line_end = request.find('\n');
@@ -58,12 +62,21 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<wchar_t> writable(command_line.begin(), command_line.end());
     writable.push_back(L'\0');
 
+    const wchar_t* application_name = application.empty() ? nullptr : application.c_str();
     STARTUPINFOW startup_info{};
     startup_info.cb = sizeof(startup_info);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), writable.data(),
-                        nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup_info, &process)) {
-        DWORD error = GetLastError();
+    DWORD error = 0;
+    bool started = false;
+    if (refuse_dll_search) {
+        started = testing_support::StartWithDllSearchRefused(application_name, writable.data(),
+                                                             process, error);
+    } else {
+        started = CreateProcessW(application_name, writable.data(), nullptr, nullptr, FALSE, 0,
+                                 nullptr, nullptr, &startup_info, &process);
+        if (!started) error = GetLastError();
+    }
+    if (!started) {
         std::fwprintf(stderr, L"raw_starter: CreateProcessW failed with %lu\n", error);
         return static_cast<int>(kStartFailed + error);
     }
