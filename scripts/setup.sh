@@ -7,7 +7,7 @@ pkgs="gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 
 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 wine wine32:i386 wine64 xvfb xauth xdotool googletest cmake make python3 python3-pytest python3-pefile \
 nsis osslsigncode openssl gcovr clang lld clang-tidy cppcheck \
-wixl nodejs npm zip unzip"
+wixl zip unzip"
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -22,6 +22,13 @@ for p in $pkgs; do
         need_install=1
     fi
 done
+# Node.js and npm (for the installer compiler's npm package): a machine may
+# already have a Node.js build that bundles npm, which Debian's npm package
+# conflicts with, so they are installed only when npm is missing.
+if ! command -v npm >/dev/null 2>&1; then
+    pkgs="$pkgs nodejs npm"
+    need_install=1
+fi
 if [ -n "$need_install" ]; then
     export DEBIAN_FRONTEND=noninteractive
     $SUDO apt-get update -q
