@@ -124,6 +124,7 @@ def test_silent_installation_passes_the_arguments(launch, package, removal):
     assert child["shell_tokens"][1:] == COMMAND_LINE_TOKENS, child["command_line"]
     assert child["runtime_argv"][1:] == COMMAND_LINE_TOKENS, child["command_line"]
     assert_ran_and_cleaned_up(launch, child)
+    assert re.search(r'launcher\.exe execute 0 "', log), log[-3000:]
     assert "the launcher ended with exit code 0" in log
 
 
@@ -147,7 +148,7 @@ def test_user_exit_ends_the_installation(launch, package, ending):
     outcome, log = install(launch, package)
     assert outcome.exit_code == USER_EXIT, log[-3000:]
     outcome.assert_boxes()
-    assert len(outcome.probe) == (0 if ending == "cancel" else 1)
+    assert len(outcome.probe) == len(outcome.logons) == (0 if ending == "cancel" else 1)
     assert f"the launcher ended with exit code {launcher_exit}" in log
 
 
@@ -160,11 +161,27 @@ def test_failure_the_launcher_has_shown_fails_the_installation(launch, package):
     assert "the launcher ended with exit code 1064" in log
 
 
-def test_installers_window_owns_the_dialog(launch, package, msi_host):
+def install_with_user_interface(launch, package, msi_host, installer):
+    if installer == "msiexec":
+        arguments = ["/i", f'"{windows_path(package)}"', "/qf", "/l*v",
+                     f'"{launch.win("install.log")}"']
+        return run_msiexec(launch, *arguments), read_log(launch.file("install.log"))
+    return through_front_end(launch, package, msi_host, "full")
+
+
+@pytest.mark.parametrize("installer", ["msiexec", "front_end"])
+def test_installers_window_owns_the_dialog(launch, package, msi_host, installer):
     launch.answer_cancel()
-    outcome, log = through_front_end(launch, package, msi_host, "full")
+    outcome, log = install_with_user_interface(launch, package, msi_host, installer)
     assert outcome.exit_code == USER_EXIT, log[-3000:]
-    window = int(re.search(r"^window=(\d+)$", outcome.run.stdout, re.M).group(1))
+    # The action names the process that shows the installer's user interface.
+    assert f"launcher.exe execute {outcome.started_process_id} " in log, log[-3000:]
     [prompt] = outcome.prompts
+    if installer == "msiexec":
+        # A package built with wixl has no dialogs, and Wine's msiexec shows no
+        # window of its own: the launcher finds no window to own the dialog.
+        assert prompt["hwnd_parent"] == 0
+        return
+    window = int(re.search(r"^window=(\d+)$", outcome.run.stdout, re.M).group(1))
     assert prompt["hwnd_parent"] == window
     assert prompt["hwnd_parent_pid"] == outcome.started_process_id
