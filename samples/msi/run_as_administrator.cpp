@@ -35,6 +35,7 @@
 #include <msiquery.h>
 #include <tlhelp32.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
