@@ -63,6 +63,9 @@ if [ -z "$pfx$cert" ] && [ -n "$pass_file$timestamp" ]; then
     echo "release.sh: --pass-file and --timestamp need a key" >&2
     usage
 fi
+for file in "$pfx" "$cert" "$key" "$pass_file"; do
+    if [ -n "$file" ] && ! { [ -f "$file" ] && [ -r "$file" ]; }; then fail "cannot read $file"; fi
+done
 # Key files are named relative to where the script was started.
 absolute() { case "$1" in /*|"") printf '%s' "$1" ;; *) printf '%s/%s' "$(pwd)" "$1" ;; esac; }
 pfx=$(absolute "$pfx") cert=$(absolute "$cert") key=$(absolute "$key")
