@@ -104,7 +104,7 @@ def test_launcher_refuses_to_run_when_the_dll_search_cannot_be_restricted(launch
 def stack_guard_rva(launcher):
     """Where the stack guard lies in the launcher's image: its address in the
     link map beside the executable, less the image base of the PE header."""
-    link_map = (launcher.parent / "launcher.map").read_text(errors="replace")
+    link_map = launcher.with_name(launcher.name + ".map").read_text(errors="replace")
     match = re.search(r"^\s+0x([0-9a-f]+)\s+__stack_chk_guard$", link_map, re.M)
     assert match, "__stack_chk_guard is not in the link map"
     image = launcher.read_bytes()
