@@ -11,21 +11,20 @@ from pathlib import Path
 
 import pytest
 
+# Arguments with quotes are set as the property's exact value by a front end.
+from installer_cases import PROGRAM_ARGS as QUOTED_ARGS
+from installer_cases import PROGRAM_TOKENS as QUOTED_TOKENS
+from installer_cases import silent_launch_child
 from wine_driver import build_file, windows_path
 
 SOURCE = Path(__file__).resolve().parents[2] / "samples" / "msi" / "installer.wxs"
 USER_EXIT = 1602  # ERROR_INSTALL_USEREXIT
 INSTALL_FAILURE = 1603  # ERROR_INSTALL_FAILURE
 UNKNOWN_PRODUCT = 1605  # ERROR_UNKNOWN_PRODUCT
-# The caption the package gives the custom action.
-SAMPLE_CAPTION = "Administrator rights are needed to continue"
 # Arguments as msiexec's command line sets PROGRAM_ARGS under Wine (whose
 # msiexec drops doubled quotes inside a value), and as the program must get them.
 COMMAND_LINE_ARGS = r"/quiet C:\Some\file.txt --level=3"
 COMMAND_LINE_TOKENS = ["/quiet", r"C:\Some\file.txt", "--level=3"]
-# Arguments with quotes, set as the property's exact value by a front end.
-QUOTED_ARGS = r'"with space" "ends with\\" trailing\ "say \"hi\"" plain'
-QUOTED_TOKENS = ["with space", "ends with\\", "trailing\\", 'say "hi"', "plain"]
 
 
 @pytest.fixture(scope="session")
@@ -115,14 +114,7 @@ def test_silent_installation_passes_the_arguments(launch, package, removal):
     launch.answer_session_user()
     outcome, log = install(launch, package, COMMAND_LINE_ARGS)
     assert outcome.exit_code == 0, log[-3000:]
-    outcome.assert_boxes()
-    [prompt] = outcome.prompts
-    assert prompt["caption"] == SAMPLE_CAPTION
-    # No user interface: no owner.
-    assert prompt["hwnd_parent"] == 0
-    [child] = outcome.probe
-    assert child["shell_tokens"][1:] == COMMAND_LINE_TOKENS, child["command_line"]
-    assert child["runtime_argv"][1:] == COMMAND_LINE_TOKENS, child["command_line"]
+    child = silent_launch_child(outcome, COMMAND_LINE_TOKENS)
     assert_ran_and_cleaned_up(launch, child)
     assert re.search(r'launcher\.exe execute 0 "', log), log[-3000:]
     assert "the launcher ended with exit code 0" in log

@@ -10,6 +10,7 @@ from pathlib import Path
 
 import pytest
 
+from installer_cases import PROGRAM_ARGS, PROGRAM_TOKENS, silent_launch_child
 from wine_driver import windows_path
 
 SCRIPT = Path(__file__).resolve().parents[2] / "samples" / "nsis" / "installer.nsi"
@@ -17,10 +18,7 @@ CANCELLED = 1223
 USER_EXIT = 1602
 FAILURE_EXIT = 1064
 # The caption the sample sets in its own process before starting the launcher.
-SAMPLE_CAPTION = "Administrator rights are needed to continue"
 # The probe's arguments as the installer embeds them, and as the probe must get them.
-PROGRAM_ARGS = r'"with space" "ends with\\" trailing\ "say \"hi\"" plain'
-PROGRAM_TOKENS = ["with space", "ends with\\", "trailing\\", 'say "hi"', "plain"]
 
 
 def nsis_dir(makensis):
@@ -80,17 +78,7 @@ def test_silent_run_passes_the_arguments_exactly(launch, installer):
     launch.answer_session_user()
     outcome = run_installer(launch, installer, "/S")
     assert outcome.exit_code == 0, outcome.run.stderr[-2000:]
-    outcome.assert_boxes()
-    [prompt] = outcome.prompts
-    assert prompt["caption"] == SAMPLE_CAPTION
-    # Silent: the installer has no window, so the dialog has no owner.
-    assert prompt["hwnd_parent"] == 0
-    [child] = outcome.probe
-    assert child["shell_tokens"][1:] == PROGRAM_TOKENS, child["command_line"]
-    assert child["runtime_argv"][1:] == PROGRAM_TOKENS, child["command_line"]
-    assert child["shell_tokens"][0].lower().endswith("\\program.exe")
-    # The installer starts the launcher in the Windows folder, and the program inherits it.
-    assert child["current_directory"].lower().rstrip("\\") == r"c:\windows"
+    silent_launch_child(outcome, PROGRAM_TOKENS)
 
 
 def test_cancel_stops_the_installer_before_the_program(launch, installer):
