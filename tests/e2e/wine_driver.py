@@ -144,7 +144,9 @@ class Wine:
             try:
                 while process.poll() is None:
                     if time.monotonic() - started > timeout:
-                        raise WineTimeout(f"{program} did not end within {timeout} s")
+                        raise WineTimeout(
+                            f"{Path(program).name} did not end within {timeout} s\n" +
+                            self.describe_screen(env) + "\n" + _tail(err_path))
                     if close_boxes:
                         self._close_boxes(env, handled, titles)
                     time.sleep(0.1)
@@ -166,17 +168,54 @@ class Wine:
         return subprocess.run(["xdotool", *args], stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, env=env, timeout=10)
 
+    def describe_screen(self, env):
+        """The visible windows, each with its title and the program that owns it."""
+        lines = ["visible windows (X id, owner, title):"]
+        for window in self._xdotool(env, "search", "--onlyvisible", "--name", "").stdout.split():
+            title = self._xdotool(env, "getwindowname", window).stdout.rstrip("\n")
+            pid = self._xdotool(env, "getwindowpid", window).stdout.strip()
+            lines.append(f"  {window} {_program_of(pid)} {title!r}")
+        return "\n".join(lines)
+
     def _close_boxes(self, env, handled, titles):
-        found = self._xdotool(env, "search", "--name", f"^{BOX_TITLE}$").stdout.split()
+        # Only mapped boxes: a key sent to a box that is not shown yet is lost.
+        found = self._xdotool(env, "search", "--onlyvisible", "--name",
+                              f"^{BOX_TITLE}$").stdout.split()
         now = time.monotonic()
-        for window in found:
+        # X reuses the ids of a program that has ended for the next one, so
+        # a box is known by its id and its process.
+        boxes = [(window, self._xdotool(env, "getwindowpid", window).stdout.strip())
+                 for window in found]
+        for box in list(handled):
+            if box not in boxes:
+                del handled[box]
+        for box in boxes:
+            window = box[0]
             # A box that is still there a second after its key press gets another one.
-            if window in handled and now - handled[window] < 1.0:
+            if box in handled and now - handled[box] < 1.0:
                 continue
-            if window not in handled:
+            if box not in handled:
                 titles.append(self._xdotool(env, "getwindowname", window).stdout.rstrip("\n"))
-            handled[window] = now
+            handled[box] = now
+            # Keys go to Wine's foreground window, and another program's
+            # window may have taken that place: the input focus makes the box
+            # the foreground window again (the prefix sets UseTakeFocus=N).
+            self._xdotool(env, "windowfocus", window)
             self._xdotool(env, "key", "--window", window, "Return")
             # The press closes the box before its release arrives: release
             # the key, or the next box closes unseen.
             self._xdotool(env, "keyup", "Return")
+
+
+def _program_of(pid):
+    """The command line of a Unix process (for Wine: the Windows program), or "?"."""
+    try:
+        return Path(f"/proc/{int(pid)}/cmdline").read_bytes().replace(b"\0", b" ").decode(
+            errors="replace").strip()
+    except (ValueError, OSError):
+        return "?"
+
+
+def _tail(path, lines=40):
+    text = Path(path).read_text(encoding="utf-8", errors="replace").splitlines()
+    return "Wine's stderr, last lines:\n" + "\n".join(text[-lines:])
