@@ -32,8 +32,11 @@ def nsis_dir(makensis):
 
 
 def machine_runs_32_bit_code():
-    return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=60).returncode == 0
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=60).returncode == 0
+    except OSError:  # the kernel refuses 32-bit executables (ENOEXEC)
+        return False
 
 
 def nsis_target(wine, makensis):
