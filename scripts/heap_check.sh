@@ -26,14 +26,19 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "$build" -E '^release_checks$' --output-on-failure -V \
     >"$out/ctest.log" 2>&1 || status=$?
 
-pattern=':(err|warn):heap'
-warnings=$({
+wine_output() {
     cat "$out/ctest.log"
     find "$out/e2e" -name 'wine-*.err' -exec cat {} + 2>/dev/null || true
-} | grep -cE "$pattern" || true)
+}
+# A refused allocation is not a heap error: the out-of-memory tests ask the
+# process heap for more than the address space on purpose, and Wine warns
+# that it could not allocate the region.
+refused='warn:heap:allocate_region Could not allocate'
+wine_output | grep -E ':(err|warn):heap' | grep -vF "$refused" >"$out/heap-warnings.txt" || true
+warnings=$(wc -l <"$out/heap-warnings.txt")
+echo "heap check: $(wine_output | grep -cF "$refused" || true) refused allocations (not counted)"
 if [ "$warnings" -gt 0 ]; then
-    { cat "$out/ctest.log"; find "$out/e2e" -name 'wine-*.err' -exec cat {} +; } |
-        grep -E "$pattern" | sort | uniq -c | sort -rn | head -n 20 >&2
+    sort "$out/heap-warnings.txt" | uniq -c | sort -rn | head -n 20 >&2
 fi
 if [ "$status" -ne 0 ]; then
     grep -E '(Failed|FAILED|Passed|tests passed)' "$out/ctest.log" | tail -n 20 >&2
