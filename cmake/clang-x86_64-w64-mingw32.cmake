@@ -24,6 +24,13 @@ set(CMAKE_RC_COMPILER ${triple}-windres)
 set(gcc_dir /usr/lib/gcc/${triple}/12-posix)
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${gcc_dir}/include/c++ \
 -isystem ${gcc_dir}/include/c++/${triple} -isystem ${gcc_dir}/include/c++/backward")
+
+# Undefined-behaviour checks in trap mode: a check that fires executes an
+# illegal instruction, so the process ends with 0xC000001D and the test
+# fails. Trap mode needs no run-time library, which MinGW does not have.
+set(ub_checks "-fsanitize=undefined -fsanitize-trap=undefined")
+set(CMAKE_C_FLAGS_INIT ${ub_checks})
+string(APPEND CMAKE_CXX_FLAGS_INIT " ${ub_checks}")
 set(link_flags "-fuse-ld=lld -B${gcc_dir} -L${gcc_dir} -lpthread")
 set(CMAKE_EXE_LINKER_FLAGS_INIT ${link_flags})
 set(CMAKE_SHARED_LINKER_FLAGS_INIT ${link_flags})

@@ -1,8 +1,8 @@
 #!/bin/sh
 # The second compiler: builds the product and its unit tests with clang and
-# lld (x86_64; see cmake/clang-x86_64-w64-mingw32.cmake for why not i686),
-# runs the unit tests under 64-bit Wine and prints one line with the number
-# of test cases that passed.
+# lld (x86_64; see cmake/clang-x86_64-w64-mingw32.cmake for why not i686)
+# with undefined-behaviour checks that trap, runs the unit tests under 64-bit
+# Wine and prints one line with the number of test cases that passed.
 set -eu
 . "$(dirname "$0")/common.sh"
 
@@ -38,4 +38,4 @@ if [ "$executables" -ne 4 ]; then
     echo "clang build: expected 4 test executables, saw $executables" >&2
     exit 1
 fi
-echo "clang build: $passed tests passed"
+echo "clang build: $passed tests passed (undefined-behaviour checks on)"

@@ -2,7 +2,8 @@
 # Sets up the machine, analyses the product code, builds the product and the
 # tests, and runs the whole suite under Wine (with Xvfb for the windows and
 # message boxes); then builds the product and its unit tests with clang and
-# runs those unit tests too.
+# runs those unit tests too, and runs the suite once more under Wine's heap
+# checking.
 set -eu
 . "$(dirname "$0")/common.sh"
 ./scripts/setup.sh
@@ -14,3 +15,4 @@ echo "Running the tests ($arch build) under Wine"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "build/tests-$arch" --output-on-failure "$@"
 ./scripts/clang_build.sh
+./scripts/heap_check.sh

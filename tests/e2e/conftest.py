@@ -181,13 +181,20 @@ class Launch:
     def start_raw(self, application, command_line):
         """Starts `application` (None: no application name) with exactly
         `command_line`, through the raw starter, and collects the records."""
+        started = self.begin_raw(application, command_line)
+        [run] = self.wine.wait([started], timeout=self.timeout)
+        return self.outcome(run)
+
+    def begin_raw(self, application, command_line):
+        """Like start_raw, but returns the running starter at once; the
+        caller waits for it (Wine.wait) and reads the records (outcome)."""
         env = self._prepare()
         request = self.file("request.txt")
         app = "" if application is None else str(application)
         request.write_bytes((app + "\n" + command_line).encode("utf-8"))
-        run = self.wine.run(self.programs.raw_starter,
-                            [windows_path(request), *self.starter_options], env, self.dir,
-                            timeout=self.timeout)
+        return self.wine.start(self.programs.raw_starter, [windows_path(request), *self.starter_options], env, self.dir)
+
+    def outcome(self, run):
         exit_match = re.search(r"^exit_code=(\d+)$", run.stdout, re.M)
         assert exit_match, f"raw starter failed: {run.stdout!r} {run.stderr[-2000:]!r}"
         pid_match = re.search(r"^process_id=(\d+)$", run.stdout, re.M)
@@ -210,11 +217,11 @@ class Launch:
     def execute_probe(self, *args, owner="0", probe=None):
         return self.execute(windows_path(probe or self.programs.probe), *args, owner=owner)
 
-    def through_sample_caller(self, program, *args):
+    def through_sample_caller(self, program, *args, begin_only=False):
         tokens = [windows_path(self.programs.sample_caller),
                   windows_path(self.programs.launcher), program, *args]
-        return self.start_raw(windows_path(self.programs.sample_caller),
-                              join_command_line(tokens))
+        start = self.begin_raw if begin_only else self.start_raw
+        return start(windows_path(self.programs.sample_caller), join_command_line(tokens))
 
 
 @pytest.fixture

@@ -1,6 +1,7 @@
 """Hardening of the launcher under Wine: DLLs planted beside it are not loaded,
 and the typed password is gone from its memory once the logon call returns."""
 
+import os
 import re
 import shutil
 import struct
@@ -160,6 +161,8 @@ def test_scan_finds_a_freed_secret_unless_it_was_erased(wine, support, tmp_path,
     [scan] = read_scans(report)
     assert_scan_ran(scan)
     if erase == "keep":
+        if "heap" in os.environ.get("LAUNCHER_E2E_WINEDEBUG", ""):
+            pytest.skip("Wine's heap checking fills released blocks, so none keeps a secret")
         assert sum(scan["hits"]) > 0, scan
     else:
         assert scan["hits"] == [0, 0, 0], scan

@@ -28,11 +28,12 @@ class ImportPatch {
     }
 
   private:
-    std::vector<void**> slots_;
+    std::vector<void*> slots_;
     const void* original_ = nullptr;
 };
 
-// Writes one pointer into a possibly read-only slot of an import table.
-void WriteImportSlot(void** slot, const void* value);
+// Writes one pointer into a possibly read-only and possibly unaligned slot of
+// an import table.
+void WriteImportSlot(void* slot, const void* value);
 
 }  // namespace testing_support

@@ -3,12 +3,16 @@
 //
 //   owner_window_helper <report file> <ready event name> <exit event name>
 //
+// The events are created if the caller has not made them, so that a test
+// can also start the helper by itself and end it from outside.
 // Creates, in this order, a visible unowned window, an invisible unowned one
 // and a visible window owned by the first. Creating them in this order lets
 // the two decoys come first in an enumeration that lists the newest windows
-// first. Writes "<visible> <invisible> <owned>\n" (handles in unsigned decimal)
-// to the report file, signals the ready event, and then pumps messages until
-// the exit event is signalled. Exit code 0, or 2 on wrong use or failure.
+// first. Writes "<visible> <invisible> <owned> <process id>\n" (unsigned
+// decimal) to the report file, signals the ready event, and then pumps
+// messages until the exit event is signalled. Exit code 0; 2 on wrong use;
+// else the step that failed: 3 the exit event, 4 the windows, 5 the report,
+// 6 the ready event.
 // windows.h has to come first.
 // clang-format off
 #include <windows.h>
@@ -35,8 +39,8 @@ HWND MakeWindow(const wchar_t* title, HWND owner, bool visible) {
 }
 
 int Run(const wchar_t* report_path, const wchar_t* ready_name, const wchar_t* exit_name) {
-    HANDLE exit_event = OpenEventW(SYNCHRONIZE, FALSE, exit_name);
-    if (!exit_event) return 2;
+    HANDLE exit_event = CreateEventW(nullptr, TRUE, FALSE, exit_name);
+    if (!exit_event) return 3;
     WNDCLASSW window_class{};
     window_class.lpfnWndProc = DefWindowProcW;
     window_class.hInstance = GetModuleHandleW(nullptr);
@@ -53,13 +57,16 @@ int Run(const wchar_t* report_path, const wchar_t* ready_name, const wchar_t* ex
         SetWindowPos(invisible, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     PumpMessagesFor(100);
-    int status = 2;
-    if (visible && invisible && owned &&
-        testing_support::WriteTextFile(
-            report_path,
-            HandleText(visible) + " " + HandleText(invisible) + " " + HandleText(owned) + "\n",
-            false)) {
-        HANDLE ready_event = OpenEventW(EVENT_MODIFY_STATE, FALSE, ready_name);
+    int status = 4;
+    if (visible && invisible && owned) status = 5;
+    if (status == 5 &&
+        testing_support::WriteTextFile(report_path,
+                                       HandleText(visible) + " " + HandleText(invisible) + " " +
+                                           HandleText(owned) + " " +
+                                           std::to_string(GetCurrentProcessId()) + "\n",
+                                       false)) {
+        status = 6;
+        HANDLE ready_event = CreateEventW(nullptr, TRUE, FALSE, ready_name);
         if (ready_event) {
             SetEvent(ready_event);
             CloseHandle(ready_event);

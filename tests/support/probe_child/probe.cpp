@@ -6,9 +6,12 @@
 //    "runtime_argv": the C runtime's argv of wmain,
 //    "user": GetUserNameW, "computer": GetComputerNameW, "process_id": n,
 //    "current_directory": text}
-// PROBE_SLEEP_MS (decimal) delays the exit; PROBE_EXIT_CODE (decimal or
-// 0x...; default 0) is the exit code, passed to ExitProcess unchanged so
-// that status values such as 0xC0000005 come out exactly.
+// PROBE_SLEEP_MS (decimal) delays the exit, and a second line
+// {"event":"woke","process_id":n} follows the sleep; PROBE_CRASH (any value)
+// then ends the probe with an unhandled access violation; else
+// PROBE_EXIT_CODE (decimal or 0x...; default 0) is the exit code, passed to
+// ExitProcess unchanged so that status values such as 0xC0000005 come out
+// exactly.
 // The other system headers need windows.h first.
 // clang-format off
 #include <windows.h>
@@ -88,7 +91,14 @@ int wmain(int argc, wchar_t** argv) {
     AppendRecord(L"PROBE_LOG", record);
 
     std::wstring sleep = EnvironmentValue(L"PROBE_SLEEP_MS");
-    if (!sleep.empty()) Sleep(ParseNumber(sleep));
+    if (!sleep.empty()) {
+        Sleep(ParseNumber(sleep));
+        AppendRecord(L"PROBE_LOG", "{\"event\":\"woke\",\"process_id\":" +
+                                       std::to_string(GetCurrentProcessId()) + "}");
+    }
+    if (!EnvironmentValue(L"PROBE_CRASH").empty()) {
+        RaiseException(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), 0, 0, nullptr);
+    }
     ExitProcess(ParseNumber(EnvironmentValue(L"PROBE_EXIT_CODE")));
     return 0;
 }

@@ -67,6 +67,7 @@ bool OwnerWindowHelperProcess::Start(std::string& error) {
     if (wait != WAIT_OBJECT_0) {
         DWORD code = 0;
         GetExitCodeProcess(process_, &code);
+        // The helper's exit code names the step that failed (see owner_window_helper.cpp).
         error = "helper not ready: wait " + std::to_string(wait) + ", exit code " +
                 std::to_string(code);
         return false;
