@@ -5,8 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "start_retry.h"
-
 namespace testing_support {
 
 namespace {
@@ -125,8 +123,8 @@ bool StartWithDllSearchRefused(const wchar_t* application, wchar_t* command_line
                                PROCESS_INFORMATION& process, DWORD& error) {
     STARTUPINFOW startup_info{};
     startup_info.cb = sizeof(startup_info);
-    if (!CreateProcessRetryingStartFailure(application, command_line, DEBUG_ONLY_THIS_PROCESS,
-                                           startup_info, process)) {
+    if (!CreateProcessW(application, command_line, nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                        nullptr, nullptr, &startup_info, &process)) {
         error = GetLastError();
         return false;
     }

@@ -11,10 +11,10 @@
 // "exit_code=<code>" when it has ended, both in unsigned decimal, because a
 // Unix parent sees only the low 8 bits of an exit status. If the program
 // cannot be started, the exit code is 0xBAD00000 plus the error of
-// CreateProcessW; a start that fails in Wine's own start-up of the new
-// process is tried again first (see start_retry.h). With refuse-dll-search,
-// the program's start-up restriction of the DLL search fails (see
-// dll_search_refusal.h).
+// CreateProcessW; without refuse-dll-search, a start that fails in Wine's
+// own start-up of the new process is tried again first (see start_retry.h).
+// With refuse-dll-search, the program's start-up restriction of the DLL
+// search fails (see dll_search_refusal.h).
 #include <windows.h>
 
 #include <cstdio>
