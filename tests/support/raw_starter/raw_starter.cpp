@@ -11,8 +11,10 @@
 // "exit_code=<code>" when it has ended, both in unsigned decimal, because a
 // Unix parent sees only the low 8 bits of an exit status. If the program
 // cannot be started, the exit code is 0xBAD00000 plus the error of
-// CreateProcessW. With refuse-dll-search, the program's start-up restriction
-// of the DLL search fails (see dll_search_refusal.h).
+// CreateProcessW; without refuse-dll-search, a start that fails in Wine's
+// own start-up of the new process is tried again first (see start_retry.h).
+// With refuse-dll-search, the program's start-up restriction of the DLL
+// search fails (see dll_search_refusal.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "dll_search_refusal.h"
+#include "start_retry.h"
 #include "text_files.h"
 
 namespace {
@@ -72,8 +75,8 @@ int wmain(int argc, wchar_t** argv) {
         started = testing_support::StartWithDllSearchRefused(application_name, writable.data(),
                                                              process, error);
     } else {
-        started = CreateProcessW(application_name, writable.data(), nullptr, nullptr, FALSE, 0,
-                                 nullptr, nullptr, &startup_info, &process);
+        started = testing_support::CreateProcessRetryingStartFailure(
+            application_name, writable.data(), 0, startup_info, process);
         if (!started) error = GetLastError();
     }
     if (!started) {
