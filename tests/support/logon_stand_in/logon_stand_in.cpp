@@ -40,6 +40,7 @@
 
 #include "import_patch.h"
 #include "json_record.h"
+#include "start_retry.h"
 #include "text_files.h"
 
 namespace {
@@ -219,8 +220,11 @@ BOOL WINAPI LogonStandIn(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD l
     if (!AccountLogsOn(script, user, domain, password)) return Fail(record, ERROR_LOGON_FAILURE);
     if (!process_information) return Fail(record, ERROR_INVALID_PARAMETER);
 
-    if (!CreateProcessW(application_name, command_line, nullptr, nullptr, FALSE, creation_flags,
-                        environment, current_directory, startup_info, process_information)) {
+    // The real call cannot meet Wine's failures to start a new process: they
+    // are tried again rather than passed to the launcher as a logon error.
+    if (!testing_support::CreateProcessRetryingStartFailure(
+            application_name, command_line, creation_flags, environment, current_directory,
+            startup_info, process_information)) {
         return Fail(record, GetLastError());
     }
     started_process = process_information->hProcess;

@@ -76,7 +76,7 @@ int wmain(int argc, wchar_t** argv) {
                                                              process, error);
     } else {
         started = testing_support::CreateProcessRetryingStartFailure(
-            application_name, writable.data(), 0, startup_info, process);
+            application_name, writable.data(), 0, nullptr, nullptr, &startup_info, &process);
         if (!started) error = GetLastError();
     }
     if (!started) {

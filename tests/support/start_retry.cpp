@@ -14,11 +14,12 @@ constexpr int kRetries = 3;
 }  // namespace
 
 BOOL CreateProcessRetryingStartFailure(const wchar_t* application, wchar_t* command_line,
-                                       DWORD creation_flags, STARTUPINFOW& startup_info,
-                                       PROCESS_INFORMATION& process) {
+                                       DWORD creation_flags, void* environment,
+                                       const wchar_t* current_directory, STARTUPINFOW* startup_info,
+                                       PROCESS_INFORMATION* process) {
     for (int retry = 1;; ++retry) {
         if (CreateProcessW(application, command_line, nullptr, nullptr, FALSE, creation_flags,
-                           nullptr, nullptr, &startup_info, &process)) {
+                           environment, current_directory, startup_info, process)) {
             return TRUE;
         }
         const DWORD error = GetLastError();
@@ -28,7 +29,9 @@ BOOL CreateProcessRetryingStartFailure(const wchar_t* application, wchar_t* comm
             SetLastError(error);
             return FALSE;
         }
-        std::fwprintf(stderr, L"raw_starter: CreateProcessW failed with %lu, try %d of %d again\n",
+        std::fwprintf(stderr,
+                      L"CreateProcessW failed with %lu (Wine's start-up of the new process), try "
+                      L"%d of %d again\n",
                       error, retry, kRetries);
         std::fflush(stderr);
     }
