@@ -23,6 +23,7 @@ import pytest
 sys.path.insert(0, str(Path(__file__).parent))
 
 from records import read_credui_log, read_json_lines  # noqa: E402
+from support_programs import SupportPrograms  # noqa: E402
 from wine_driver import Wine, WineRun, build_file, join_command_line, windows_path  # noqa: E402
 
 DEFAULT_CAPTION = "Sign in to continue"
@@ -222,6 +223,12 @@ class Launch:
                   windows_path(self.programs.launcher), program, *args]
         start = self.begin_raw if begin_only else self.start_raw
         return start(windows_path(self.programs.sample_caller), join_command_line(tokens))
+
+
+@pytest.fixture(scope="session")
+def support():
+    """The test programs beyond the ones every scenario needs."""
+    return SupportPrograms.find()
 
 
 @pytest.fixture

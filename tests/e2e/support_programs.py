@@ -22,6 +22,8 @@ class SupportPrograms:
     netapi_importer: Path
     planted_netapi32: Path
     planted_credui: Path
+    end_process: Path
+    owner_window_helper: Path
 
     @classmethod
     def find(cls):
@@ -39,7 +41,11 @@ class SupportPrograms:
             planted_netapi32=build_file("LAUNCHER_E2E_PLANTED_NETAPI32",
                                          "tests/support/planted_dlls/planted/netapi32.dll"),
             planted_credui=build_file("LAUNCHER_E2E_PLANTED_CREDUI",
-                                       "tests/support/planted_dlls/planted/credui.dll"))
+                                       "tests/support/planted_dlls/planted/credui.dll"),
+            end_process=build_file("LAUNCHER_E2E_END_PROCESS",
+                                   "tests/support/end_process/end_process.exe"),
+            owner_window_helper=build_file("LAUNCHER_E2E_OWNER_WINDOW_HELPER",
+                                           "tests/unit/credui/owner_window_helper.exe"))
         for path in vars(found).values():
             assert path.is_file(), f"missing build output {path}"
         return found

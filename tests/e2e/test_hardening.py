@@ -8,7 +8,7 @@ import struct
 
 import pytest
 
-from support_programs import (SupportPrograms, assert_scan_ran, masked_needles, read_scans,
+from support_programs import (assert_scan_ran, masked_needles, read_scans,
                               secret_needles)
 from wine_driver import windows_path
 
@@ -25,11 +25,6 @@ NATIVE_FIRST = "netapi32=n,b;credui=n;mscoree,mshtml="
 PASSWORD = "Qv7!harden-Lifetime#2931"
 WRONG_PASSWORD = "Zr4?wrong-Attempt%8812"
 REFUSED_PASSWORD = "Mk3$refused-Account^5507"
-
-
-@pytest.fixture(scope="session")
-def support():
-    return SupportPrograms.find()
 
 
 def plant(folder, support):

@@ -9,28 +9,13 @@ import time
 import pytest
 
 from records import read_json_lines
-from wine_driver import WineTimeout, build_file, join_command_line, windows_path
+from wine_driver import WineTimeout, join_command_line, windows_path
 
 FAILURE_SHOWN = 1064
 CANCELLED = 1223
 USER_EXIT = 1602
 ACCESS_VIOLATION = 0xC0000005
 MAX_PATH = 260
-
-
-@pytest.fixture(scope="session")
-def end_process():
-    path = build_file("LAUNCHER_E2E_END_PROCESS", "tests/support/end_process/end_process.exe")
-    assert path.is_file(), f"missing build output {path}"
-    return path
-
-
-@pytest.fixture(scope="session")
-def owner_window_helper():
-    path = build_file("LAUNCHER_E2E_OWNER_WINDOW_HELPER",
-                      "tests/unit/credui/owner_window_helper.exe")
-    assert path.is_file(), f"missing build output {path}"
-    return path
 
 
 def wait_for(launch, condition, what, seconds=30):
@@ -42,8 +27,8 @@ def wait_for(launch, condition, what, seconds=30):
         time.sleep(0.1)
 
 
-def end_from_outside(launch, end_process, process_id, exit_code):
-    run = launch.wine.run(end_process, [hex(exit_code), str(process_id)],
+def end_from_outside(launch, support, process_id, exit_code):
+    run = launch.wine.run(support.end_process, [hex(exit_code), str(process_id)],
                           launch.wine.base_environment(), launch.dir / "ender", close_boxes=False)
     assert run.exit_code == 0, run.stderr[-2000:]
 
@@ -63,10 +48,10 @@ def started_process_id(started):
     return int(match.group(1)) if match else None
 
 
-def test_owner_that_ends_while_the_dialog_is_shown(launch, owner_window_helper, end_process):
+def test_owner_that_ends_while_the_dialog_is_shown(launch, support):
     tag = launch.dir.name
     report = launch.file("owner.txt")
-    owner = launch.wine.start(owner_window_helper,
+    owner = launch.wine.start(support.owner_window_helper,
                               [launch.win("owner.txt"), f"ready_{tag}", f"exit_{tag}"],
                               launch.wine.base_environment(), launch.dir / "owner")
     try:
@@ -75,7 +60,7 @@ def test_owner_that_ends_while_the_dialog_is_shown(launch, owner_window_helper, 
         visible, _, _, owner_pid = (int(n) for n in report.read_text().split())
         # The dialog's prompt ends the owner before it answers.
         launch.extra_env["STAND_IN_CREDUI_PROMPT_HOOK"] = \
-            f'"{windows_path(end_process)}" 0 {owner_pid}'
+            f'"{windows_path(support.end_process)}" 0 {owner_pid}'
         launch.answer_session_user()
         launch.probe_exit_code = USER_EXIT
         outcome = launch.execute_probe("after-owner", owner=str(owner_pid))
@@ -124,13 +109,13 @@ def test_eight_launchers_at_once(launch, wine, programs, session_user, tmp_path)
         assert child["shell_tokens"] == [windows_path(program), f"run{i}"]
 
 
-def test_child_runs_on_when_the_launcher_is_ended(launch, end_process):
+def test_child_runs_on_when_the_launcher_is_ended(launch, support):
     launch.answer_session_user()
     launch.extra_env["PROBE_SLEEP_MS"] = "10000"
     started = begin_probe_launch(launch, "slow")
     try:
         wait_for(launch, lambda: launch.file("probe.log").exists(), "the child's start")
-        end_from_outside(launch, end_process, started_process_id(started), 0xE0)
+        end_from_outside(launch, support, started_process_id(started), 0xE0)
         [run] = launch.wine.wait([started], timeout=30)
     finally:
         started.kill()
@@ -153,14 +138,14 @@ def test_child_that_crashes(launch):
     assert len(outcome.probe) == 1
 
 
-def test_child_ended_from_outside(launch, end_process):
+def test_child_ended_from_outside(launch, support):
     launch.answer_session_user()
     launch.extra_env["PROBE_SLEEP_MS"] = "30000"
     started = begin_probe_launch(launch)
     try:
         wait_for(launch, lambda: launch.file("probe.log").exists(), "the child's start")
         [child] = probe_records(launch)
-        end_from_outside(launch, end_process, child["process_id"], 0xDEAD)
+        end_from_outside(launch, support, child["process_id"], 0xDEAD)
         [run] = launch.wine.wait([started], timeout=30)
     finally:
         started.kill()

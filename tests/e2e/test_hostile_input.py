@@ -4,7 +4,7 @@ each case gets its documented result and exit code."""
 import pytest
 
 from records import read_credui_log
-from support_programs import (SupportPrograms, assert_scan_ran, masked_needles,
+from support_programs import (assert_scan_ran, masked_needles,
                               read_key_values, read_scans, secret_needles)
 from wine_driver import join_command_line, windows_path
 
@@ -16,11 +16,6 @@ ACCOUNT_RESTRICTION = 1327
 LONGEST_COMMAND_LINE = 32766
 # Windows documents this limit for CreateProcessWithLogonW's command line.
 LOGON_COMMAND_LINE_LIMIT = 1024
-
-
-@pytest.fixture(scope="session")
-def support():
-    return SupportPrograms.find()
 
 
 def probe_tokens_of_length(probe, length, filler="x"):
