@@ -19,7 +19,7 @@ build_product() {
 # The tests run under 32-bit Wine where the machine can run 32-bit code;
 # elsewhere the same sources are built for x86_64 and run under 64-bit Wine.
 test_arch() {
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo i686; else echo x86_64; fi
+    if "$repo_root/scripts/runs_32_bit_code.sh" >/dev/null; then echo i686; else echo x86_64; fi
 }
 
 build_tests() {

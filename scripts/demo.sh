@@ -7,7 +7,7 @@
 # arguments as the child received them and the exit code.
 set -eu
 . "$(dirname "$0")/common.sh"
-./scripts/setup.sh
+./scripts/setup.sh demo
 build_product
 build_tests
 

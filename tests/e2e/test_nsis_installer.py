@@ -30,13 +30,10 @@ def nsis_dir(makensis):
 
 
 def machine_runs_32_bit_code():
-    try:
-        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=60).returncode == 0
-    except OSError:
-        # The kernel refuses 32-bit executables (ENOEXEC) where IA-32
-        # emulation is off.
-        return False
+    """The project's one probe: it runs a tiny 32-bit program."""
+    probe = Path(__file__).resolve().parents[2] / "scripts" / "runs_32_bit_code.sh"
+    return subprocess.run([probe], stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=60).returncode == 0
 
 
 def nsis_target(wine, makensis):
