@@ -1,7 +1,9 @@
 #!/bin/sh
 # Sets up the machine, analyses the product code, builds the product and the
 # tests, and runs the whole suite under Wine (with Xvfb for the windows and
-# message boxes); then builds the product and its unit tests with clang and
+# message boxes); then runs the 32-bit lane (the shipped 32-bit programs
+# under 32-bit Wine: on this machine where it executes 32-bit code, else in
+# an emulated machine), builds the product and its unit tests with clang and
 # runs those unit tests too, and runs the suite once more under Wine's heap
 # checking.
 set -eu
@@ -14,5 +16,6 @@ arch=$(test_arch)
 echo "Running the tests ($arch build) under Wine"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "build/tests-$arch" --output-on-failure "$@"
+./scripts/test_32_bit_lane.sh
 ./scripts/clang_build.sh
 ./scripts/heap_check.sh

@@ -1,3 +1,12 @@
+; The records below are laid out for 32-bit code (every handle and pointer
+; is 4 bytes), so this include works in 32-bit setups only, the kind Inno
+; Setup 6 makes and Inno Setup 7 makes by default. A 64-bit setup
+; (SetupArchitecture=x64) would pass Windows records of the wrong size: where
+; the [Setup] section comes before the #include, the preprocessor sees that
+; and stops the build.
+#if LowerCase(SetupSetting("SetupArchitecture")) == "x64"
+  #error launcher.iss works only in 32-bit setups: remove SetupArchitecture=x64 (its Windows records are laid out for 32-bit code)
+#endif
 [Code]
 // Runs one program under an administrator's account through launcher.exe.
 // #include it into an Inno Setup script and call RunAsAdministrator from

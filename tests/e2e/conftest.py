@@ -218,9 +218,9 @@ class Launch:
     def execute_probe(self, *args, owner="0", probe=None):
         return self.execute(windows_path(probe or self.programs.probe), *args, owner=owner)
 
-    def through_sample_caller(self, program, *args, begin_only=False):
+    def through_sample_caller(self, program, *args, begin_only=False, launcher=None):
         tokens = [windows_path(self.programs.sample_caller),
-                  windows_path(self.programs.launcher), program, *args]
+                  windows_path(launcher or self.programs.launcher), program, *args]
         start = self.begin_raw if begin_only else self.start_raw
         return start(windows_path(self.programs.sample_caller), join_command_line(tokens))
 

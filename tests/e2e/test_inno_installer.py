@@ -30,12 +30,17 @@ SETUP_TIMEOUT = 90
 
 
 @pytest.fixture(scope="session")
-def inno_installer(wine, programs, tmp_path_factory):
+def iscc():
     if not machine_runs_32_bit_code():
         pytest.skip("this machine cannot run 32-bit code, and Inno Setup's compiler and "
-                    "its setups are 32-bit only")
-    iscc = Path(os.environ.get("LAUNCHER_E2E_ISCC", DEFAULT_ISCC))
-    assert iscc.is_file(), f"{iscc} is missing (scripts/setup.sh installs it)"
+                    "its setups are 32-bit only (the 32-bit lane runs these cases)")
+    path = Path(os.environ.get("LAUNCHER_E2E_ISCC", DEFAULT_ISCC))
+    assert path.is_file(), f"{path} is missing (scripts/setup.sh installs it)"
+    return path
+
+
+@pytest.fixture(scope="session")
+def inno_installer(wine, programs, iscc, tmp_path_factory):
     work = tmp_path_factory.mktemp("inno")
     # ISCC's own command line cannot carry a double quote in a /D value, so
     # the values go into a script that defines them and includes the sample.
@@ -55,6 +60,19 @@ def inno_installer(wine, programs, tmp_path_factory):
     assert installer.is_file(), build.stdout
     print(f"Inno Setup installer built in {build.seconds:.2f} s")
     return installer
+
+
+def test_include_refuses_a_64_bit_setup(wine, iscc, tmp_path):
+    script = tmp_path / "x64-setup.iss"
+    script.write_text(
+        "[Setup]\nAppName=x64\nAppVersion=1\nDefaultDirName={tmp}\\x64\n"
+        "SetupArchitecture=x64\n"
+        f'#include "{windows_path(SCRIPT.parent / "launcher.iss")}"\n', encoding="utf-8")
+    build = wine.run(iscc, ["/Q", f"/O{windows_path(tmp_path)}", windows_path(script)],
+                     wine.base_environment(), tmp_path, timeout=300, close_boxes=False)
+    assert build.exit_code != 0
+    assert "launcher.iss works only in 32-bit setups" in build.stdout + build.stderr
+    assert not list(tmp_path.glob("*.exe"))
 
 
 def run_setup(launch, installer, *switches):
