@@ -57,12 +57,18 @@ if [[ $check == 1 ]]; then
   up_to_date
   exit
 fi
+[[ $(id -u) == 0 ]] || { echo "image.sh: run as root (it needs chroot and mounts)" >&2; exit 2; }
+# One build at a time; a build that waited may find the image up to date.
+mkdir -p "$out"
+exec {build_lock}>>"$out/.build.lock"
+if ! flock -n "$build_lock"; then
+  echo "lane32 image: waiting for another build to finish"
+  flock "$build_lock"
+fi
 if [[ $force == 0 ]] && up_to_date; then
   echo "lane32 image: up to date ($out/disk.img)"
   exit 0
 fi
-
-[[ $(id -u) == 0 ]] || { echo "image.sh: run as root (it needs chroot and mounts)" >&2; exit 2; }
 for tool in mmdebstrap mkfs.ext4; do
   command -v "$tool" >/dev/null || { echo "image.sh: $tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 done
@@ -94,7 +100,7 @@ cleanup() {
   if [[ $binfmt_mounted == 1 ]]; then
     umount "$binfmt_dir" || echo "image.sh: could not unmount $binfmt_dir" >&2
   fi
-  rm -rf "$work" "$out/disk.img.new"
+  rm -rf "$work" "$out/disk.img.new" "$out/vmlinuz.new" "$out/initrd.img.new"
   exit "$rc"
 }
 trap cleanup EXIT
@@ -218,8 +224,14 @@ size_mb=$(( used_mb * 5 / 4 + 2048 ))
 mkfs.ext4 -q -F -L lane32 -O ^has_journal -m 0 -d "$root" "$out/disk.img.new" "${size_mb}M" >/dev/null
 cp "$root/boot/vmlinuz-$version" "$out/vmlinuz.new"
 cp "$root/boot/initrd.img-$version" "$out/initrd.img.new"
+# run.sh opens the three files under a shared lock on .lock; replace them under an
+# exclusive one. Machines already running keep the files they opened.
+exec {use_lock}>>"$out/.lock"
+flock "$use_lock"
+rm -f "$out/image.stamp"
 mv "$out/disk.img.new" "$out/disk.img"
 mv "$out/vmlinuz.new" "$out/vmlinuz"
 mv "$out/initrd.img.new" "$out/initrd.img"
 echo "$hash" > "$out/image.stamp"
+flock -u "$use_lock"
 echo "lane32 image: built in $(( $(date +%s) - start )) s ($out/disk.img: root ${used_mb} MB, kernel $version)"

@@ -17,6 +17,9 @@
 # without reporting an exit code (a kernel panic, a job that powered it off) gives the
 # console's tail too, and status 125. Other failures here give 2.
 #
+# LANE32_APPEND adds kernel parameters (e.g. LANE32_APPEND=loglevel=7 with --console shows
+# the kernel's messages while it boots).
+#
 # The disk is opened with snapshot=on: what the job writes outside SHARED_DIR and /tmp
 # (a tmpfs) is lost when it ends, and the image stays as built.
 set -euo pipefail
@@ -44,10 +47,20 @@ shift
 job="$*"
 [[ $share != / ]] || { echo "run.sh: cannot share the whole root" >&2; exit 2; }
 command -v qemu-system-x86_64 >/dev/null || { echo "run.sh: qemu-system-x86_64 is missing (Debian package qemu-system-x86)" >&2; exit 2; }
+# The image's files are opened while image.sh cannot be replacing them (it takes the
+# same lock), and qemu reads them through these descriptors: a build that finishes
+# meanwhile cannot hand this machine a kernel of one build and a disk of another.
+if [[ -d $img ]]; then
+  exec {lock}>>"$img/.lock"
+  flock -s "$lock"
+fi
 if ! "$here/image.sh" --check; then
   echo "run.sh: the machine's image is missing or out of date; build it with scripts/lane32/image.sh" >&2
   exit 2
 fi
+exec {disk_fd}<"$img/disk.img" {kernel_fd}<"$img/vmlinuz" {initrd_fd}<"$img/initrd.img"
+flock -u "$lock"
+exec {lock}>&-
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/lane32.XXXXXX")
 qemu_pid= timer_pid= out_pid= err_pid= tail_pid=
@@ -70,8 +83,8 @@ cleanup() {
   exit "$rc"
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'echo "run.sh: interrupted" >&2; exit 130' INT
+trap 'echo "run.sh: terminated" >&2; exit 143' TERM
 trap 'exit 129' HUP
 
 mkdir "$tmp/ctl"
@@ -92,12 +105,14 @@ vpath() { printf '%s' "${1//,/,,}"; }
 # panic=-1 reboots at once after a kernel or initrd failure, and -no-reboot turns that
 # into qemu's exit. smap=off: with SMAP, qemu 7.2's TCG makes a 32-bit iret from user
 # mode fault in the guest's kernel, which kills every 32-bit Wine process.
-append="root=/dev/vda rootfstype=ext4 rw console=ttyS0 quiet panic=-1 init=/sbin/lane32-init fsck.mode=skip noresume"
-TMPDIR=$tmp qemu-system-x86_64 \
+append="root=/dev/vda rootfstype=ext4 rw console=ttyS0 quiet panic=-1 init=/sbin/lane32-init fsck.mode=skip noresume ${LANE32_APPEND:-}"
+# In a session of its own, so that a Ctrl-C reaches this script (whose trap stops the
+# machine) and not qemu, which would end quietly and look like a machine that died.
+TMPDIR=$tmp setsid qemu-system-x86_64 \
   -name lane32 -nodefaults -nographic -no-reboot \
   -accel tcg,thread=multi -smp 2 -m 4096 -cpu max,smap=off \
-  -kernel "$img/vmlinuz" -initrd "$img/initrd.img" -append "$append" \
-  -drive "file=$(vpath "$img/disk.img"),if=virtio,format=raw,snapshot=on,cache=unsafe" \
+  -kernel "/dev/fd/$kernel_fd" -initrd "/dev/fd/$initrd_fd" -append "$append" \
+  -drive "file=/dev/fd/$disk_fd,if=virtio,format=raw,snapshot=on,cache=unsafe" \
   -virtfs "local,path=$(vpath "$tmp/ctl"),mount_tag=lane32ctl,security_model=none" \
   -virtfs "local,path=$(vpath "$share"),mount_tag=lane32share,security_model=none,multidevs=remap" \
   -device virtio-serial-pci,id=ports \
@@ -129,10 +144,11 @@ if [[ -n $tail_pid ]]; then sleep 0.3; stop "$tail_pid"; tail_pid=; fi
 
 console_tail() {
   echo "---- last 40 lines of the machine's console ----" >&2
-  tail -n 40 "$tmp/console.log" | tr -d '\r' >&2
-  if [[ -s $tmp/qemu.log ]]; then
+  # Without the firmware's terminal escapes (clear screen, wrap off) and carriage returns.
+  tail -n 40 "$tmp/console.log" | sed -e 's/\x1bc//g; s/\x1b\[[0-9;?]*[A-Za-z]//g; s/\r//g' >&2
+  if grep -qv 'terminating on signal' "$tmp/qemu.log"; then
     echo "---- qemu ----" >&2
-    cat "$tmp/qemu.log" >&2
+    grep -v 'terminating on signal' "$tmp/qemu.log" >&2
   fi
   echo "----" >&2
 }
