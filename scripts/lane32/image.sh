@@ -20,15 +20,16 @@
 # qemu-user-static. Run as root: it needs chroot and mounts, and it works on a plain
 # host and inside a chroot alike.
 #
-# 32-bit maintainer scripts. This host may be unable to execute 32-bit programs, and the
-# build never makes it able to by default. Of the i386 packages' maintainer scripts, only
-# libglib2.0-0's runs 32-bit programs (glib-compile-schemas and gio-querymodules, both
-# with "|| true"), and they have nothing to do while no schema and no GIO module is
-# installed. So the build runs without them, then checks the log: every "Exec format
-# error" must be one of those two with nothing to do, else the build fails and names it.
-# Then --binfmt builds with a binfmt_misc handler for qemu-i386-static (flag F), which it
-# registers for the build only and removes on every exit, with binfmt_misc itself if the
-# build mounted it. The host's own dpkg architectures are never touched.
+# 32-bit maintainer scripts. This host may be unable to execute 32-bit programs, and by
+# default the build does not make it able to. With the packages listed today, the only
+# i386 maintainer script that runs a 32-bit program is libglib2.0-0's (glib-compile-schemas
+# and gio-querymodules, both with "|| true"), and neither has anything to do while no
+# GSettings schema and no 32-bit GIO module is installed. So the build runs without them
+# and then reads its log: every "Exec format error" must be one of those two with nothing
+# to do, or the build fails and names it. Then --binfmt builds with a binfmt_misc handler
+# for qemu-i386-static (flag F), registered for the build only and removed on every exit,
+# with binfmt_misc itself if the build mounted it. The host's own dpkg architectures are
+# never touched.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -56,6 +57,10 @@ up_to_date() {
 if [[ $check == 1 ]]; then
   up_to_date
   exit
+fi
+if [[ $force == 0 ]] && up_to_date; then
+  echo "lane32 image: up to date ($out/disk.img)"
+  exit 0
 fi
 [[ $(id -u) == 0 ]] || { echo "image.sh: run as root (it needs chroot and mounts)" >&2; exit 2; }
 # One build at a time; a build that waited may find the image up to date.
@@ -119,8 +124,14 @@ if [[ $binfmt == 1 ]]; then
     binfmt_mounted=1
   fi
   # An enabled handler for i386 programs may exist already (binfmt-support); use it then.
-  existing=$(grep -l '^magic 7f454c4601010100000000000000000002000300' "$binfmt_dir"/* 2>/dev/null |
-    while read -r f; do grep -qx enabled "$f" && echo "$f"; done | head -n1)
+  existing=
+  for f in "$binfmt_dir"/*; do
+    case ${f##*/} in register|status) continue ;; esac
+    if grep -qx enabled "$f" && grep -q '^magic 7f454c4601010100000000000000000002000300' "$f"; then
+      existing=$f
+      break
+    fi
+  done
   if [[ -n $existing ]]; then
     echo "lane32 image: using the host's binfmt_misc handler $existing"
   else
