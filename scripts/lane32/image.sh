@@ -167,7 +167,6 @@ customize_hook='install -m 755 "$LANE32_HERE/guest-init" "$1/sbin/lane32-init" &
   : > "$1/etc/resolv.conf" &&
   chroot "$1" apt-get -q autoclean >/dev/null'
 
-echo "lane32 image: building in $out (log: $out/mmdebstrap.log)"
 # Only the bookworm and bookworm-updates suites of the main archive, not the security
 # archive: an i386 package must have exactly the version of its amd64 twin, and the
 # security archive's i386 index is at times out of step with its Release file (apt-get

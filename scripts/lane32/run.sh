@@ -96,8 +96,10 @@ printf '%s\n' "$job" > "$tmp/ctl/job"
 mkfifo "$tmp/out" "$tmp/err"
 cat "$tmp/out" & out_pid=$!
 cat "$tmp/err" >&2 & err_pid=$!
+# Without the firmware's terminal escapes (clear screen, wrap off) and carriage returns.
+plain() { sed -u -e 's/\x1bc//g; s/\x1b\[[0-9;?]*[A-Za-z]//g; s/\r//g'; }
 if [[ $console == 1 ]]; then
-  tail -n +1 -F "$tmp/console.log" >&2 2>/dev/null & tail_pid=$!
+  tail -n +1 -F "$tmp/console.log" > >(plain >&2) 2>/dev/null & tail_pid=$!
 fi
 
 # qemu's -virtfs takes a comma in a path as ",,".
@@ -144,8 +146,7 @@ if [[ -n $tail_pid ]]; then sleep 0.3; stop "$tail_pid"; tail_pid=; fi
 
 console_tail() {
   echo "---- last 40 lines of the machine's console ----" >&2
-  # Without the firmware's terminal escapes (clear screen, wrap off) and carriage returns.
-  tail -n 40 "$tmp/console.log" | sed -e 's/\x1bc//g; s/\x1b\[[0-9;?]*[A-Za-z]//g; s/\r//g' >&2
+  tail -n 40 "$tmp/console.log" | plain >&2
   if grep -qv 'terminating on signal' "$tmp/qemu.log"; then
     echo "---- qemu ----" >&2
     grep -v 'terminating on signal' "$tmp/qemu.log" >&2
