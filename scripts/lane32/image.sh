@@ -234,6 +234,7 @@ size_mb=$(( used_mb * 5 / 4 + 2048 ))
 mkfs.ext4 -q -F -L lane32 -O ^has_journal -m 0 -d "$root" "$out/disk.img.new" "${size_mb}M" >/dev/null
 cp "$root/boot/vmlinuz-$version" "$out/vmlinuz.new"
 cp "$root/boot/initrd.img-$version" "$out/initrd.img.new"
+rm -rf --one-file-system "$root"
 # run.sh opens the three files under a shared lock on .lock; replace them under an
 # exclusive one. Machines already running keep the files they opened.
 exec {use_lock}>>"$out/.lock"
