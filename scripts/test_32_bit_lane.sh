@@ -39,4 +39,4 @@ phase "disk image"
 # The whole job took about 10 minutes on a busy 2-core machine; a machine
 # that has not ended after 40 is stuck.
 exec ./scripts/lane32/run.sh --timeout 2400 "$repo_root" \
-    env LANE32_LOCAL_PREFIX=1 tests/lane32/cases.sh "$@"
+    env LANE32_EMULATED=1 tests/lane32/cases.sh "$@"

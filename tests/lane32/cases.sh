@@ -39,12 +39,22 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 . "$build/wine-env.sh"
-if [ -n "${LANE32_LOCAL_PREFIX:-}" ]; then
-    # In the emulated machine the prefix lives on the machine's own memory,
-    # not on the folder shared with the host: Wine makes thousands of files.
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    mount -t tmpfs -o size=2g lane32-prefix "$WINEPREFIX" || exit 1
+if [ -n "${LANE32_EMULATED:-}" ]; then
+    # In the emulated machine this folder is shared with the host over 9p,
+    # and Wine maps programs from there wrongly: a test program run from the
+    # share executed zeros where its entry code was, the same file copied to
+    # /tmp ran. So what Wine runs, and the prefix, are copied onto the
+    # machine's own memory and mounted over the same paths.
+    for folder in "$build" "$dist" "$repo/build/tools/innosetup"; do
+        [ -d "$folder" ] || continue
+        mkdir -p "/tmp/lane32-local$folder"
+        (cd "$folder" && tar -cf - --exclude=./wineprefix --exclude=CMakeFiles \
+            --exclude='*.obj' --exclude='*.a' --exclude='*.map' .) |
+            (cd "/tmp/lane32-local$folder" && tar -xf -) &&
+            mount --bind "/tmp/lane32-local$folder" "$folder" ||
+            { echo "32-bit lane: could not copy $folder onto the machine" >&2; exit 1; }
+    done
+    phase "programs copied onto the emulated machine"
 fi
 
 Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$results/display" \
