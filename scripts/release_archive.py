@@ -21,7 +21,7 @@ INSTALLED_PROGRAMS = ("launcher.exe", "sample_caller.exe")
 INSTALLED_FOLDER = "samples"
 
 # What it takes from the source tree for the user.
-DOCUMENTS = ("README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt", "CHANGELOG.md")
+DOCUMENTS = ("README.md", "CONTRIBUTING.md", "LICENSE", "THIRD-PARTY-NOTICES.txt", "CHANGELOG.md")
 DOCUMENT_FOLDER = "docs"
 
 CHECKSUMS = "SHA256SUMS"

@@ -18,7 +18,7 @@ from code_signing import make_throwaway_certificate, verify
 from conftest import REPO
 
 COMMIT_TIME = 1700000000  # 2023-11-14 22:13:20 UTC
-DOCUMENTS = {"README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt", "CHANGELOG.md"}
+DOCUMENTS = {"README.md", "CONTRIBUTING.md", "LICENSE", "THIRD-PARTY-NOTICES.txt", "CHANGELOG.md"}
 PROGRAMS = {"launcher.exe", "sample_caller.exe"}
 
 
