@@ -42,22 +42,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A private X server on a free display, for the windows that Wine opens.
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-tries=0
-while [ ! -s "$work/display" ]; do
-    tries=$((tries + 1))
-    if [ $tries -gt 100 ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
-        echo "Xvfb did not start" >&2
-        cat "$work/xvfb.log" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-DISPLAY=":$(head -n 1 "$work/display")"
-export DISPLAY
+. "$repo_root/scripts/private_xvfb.sh"
+start_private_xvfb "$work" || exit 1
 
 prefix_started=1
 timeout 300 "$build/wine-prefix.sh" start

@@ -61,14 +61,21 @@ def test_planted_netapi32_is_loaded_by_a_program_that_imports_it(wine, support, 
     assert loaded["netapi32.dll"].lower() == windows_path(importer).lower()
 
 
-def test_launcher_ignores_dlls_planted_beside_it(launch, programs, support, tmp_path):
-    folder = tmp_path / "planted"
+def planted_launcher(launch, programs, support, folder):
+    """A copy of the launcher in `folder` with the DLLs planted beside it,
+    for a launch with Windows' search order that the session user answers."""
     folder.mkdir()
     launcher = folder / "launcher.exe"
     shutil.copyfile(programs.launcher, launcher)
     plant(folder, support)
     launch.dll_overrides = NATIVE_FIRST
     launch.answer_session_user()
+    return launcher
+
+
+def test_launcher_ignores_dlls_planted_beside_it(launch, programs, support, tmp_path):
+    folder = tmp_path / "planted"
+    launcher = planted_launcher(launch, programs, support, folder)
     launch.logon_script = [f"account {launch.user}\t*\tPw1"]
     outcome = launch.start_raw(windows_path(launcher),
                                f'execute 0 "{windows_path(programs.probe)}" planted')

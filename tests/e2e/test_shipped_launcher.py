@@ -3,9 +3,7 @@ The 32-bit lane runs them against the shipped launcher.exe and
 sample_caller.exe; a wrong verb and too few tokens, which the sample caller
 cannot send, are the command-line cases'."""
 
-import shutil
-
-from test_hardening import NATIVE_FIRST, markers, plant
+from test_hardening import markers, planted_launcher
 from wine_driver import windows_path
 
 CANCELLED = 1223
@@ -43,12 +41,7 @@ def test_programs_user_exit_is_the_exit_code(launch, programs):
 
 def test_dlls_planted_beside_the_launcher_are_not_loaded(launch, programs, support, tmp_path):
     folder = tmp_path / "planted"
-    folder.mkdir()
-    launcher = folder / "launcher.exe"
-    shutil.copyfile(programs.launcher, launcher)
-    plant(folder, support)
-    launch.dll_overrides = NATIVE_FIRST
-    launch.answer_session_user()
+    launcher = planted_launcher(launch, programs, support, folder)
     outcome = launch.through_sample_caller(windows_path(programs.probe), "planted",
                                            launcher=launcher)
     assert outcome.exit_code == 0, (outcome.boxes, outcome.run.stderr[-2000:])

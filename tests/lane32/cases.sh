@@ -57,21 +57,8 @@ if [ -n "${LANE32_EMULATED:-}" ]; then
     phase "programs copied onto the emulated machine"
 fi
 
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$results/display" \
-    >"$results/xvfb.log" 2>&1 &
-xvfb_pid=$!
-tries=0
-while [ ! -s "$results/display" ]; do
-    tries=$((tries + 1))
-    if [ $tries -gt 600 ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
-        echo "32-bit lane: Xvfb did not start" >&2
-        cat "$results/xvfb.log" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-DISPLAY=":$(head -n 1 "$results/display")"
-export DISPLAY
+. "$repo/scripts/private_xvfb.sh"
+start_private_xvfb "$results" || exit 1
 
 if ! "$build/wine-prefix.sh" start >"$results/prefix.log" 2>&1; then
     cat "$results/prefix.log" >&2
