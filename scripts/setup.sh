@@ -56,7 +56,7 @@ if [ -n "$missing" ] || [ -n "$add_i386" ]; then
     before=$(dpkg-query -W -f='${Status}\n' | grep -c "install ok installed" || true)
     [ -z "$add_i386" ] || $SUDO dpkg --add-architecture i386
     log=$(mktemp)
-    trap 'rm -f "$log"' EXIT
+    trap 'rm -f "$log" "$log.install"' EXIT
     # An index that fails to download (a mirror in the middle of a sync, an
     # architecture's index out of step with its Release file) may hold nothing
     # we need: the install below decides.
@@ -69,10 +69,8 @@ if [ -n "$missing" ] || [ -n "$add_i386" ]; then
         grep -E '^(E|W|Err):' "$log" | head -n 10 | sed 's/^/  apt-get update: /' >&2 || true
         grep -E '^(E|W):' "$log.install" | head -n 10 | sed 's/^/  apt-get install: /' >&2 ||
             tail -n 10 "$log.install" >&2
-        rm -f "$log.install"
         exit 1
     fi
-    rm -f "$log.install"
     after=$(dpkg-query -W -f='${Status}\n' | grep -c "install ok installed" || true)
     echo "set-up: installed $((after - before)) packages in $(($(date +%s) - started)) s"
 fi

@@ -91,14 +91,17 @@ binfmt_dir=/proc/sys/fs/binfmt_misc
 binfmt_name=
 binfmt_mounted=0
 
+# mmdebstrap unmounts what it mounted in the root; if it was killed, do it here.
+remove_root() {
+  local m
+  [[ -d $root ]] || return 0
+  for m in $(findmnt -rn -o TARGET | grep -F "$root/" | sort -r); do umount -l "$m" 2>/dev/null || true; done
+  rm -rf --one-file-system "$root"
+}
 cleanup() {
-  local rc=$? m
+  local rc=$?
   trap - EXIT INT TERM HUP
-  # mmdebstrap unmounts what it mounted in the root; if it was killed, do it here.
-  if [[ -d $root ]]; then
-    for m in $(findmnt -rn -o TARGET | grep -F "$root/" | sort -r); do umount -l "$m" 2>/dev/null || true; done
-    rm -rf --one-file-system "$root"
-  fi
+  remove_root
   if [[ -n $binfmt_name && -e $binfmt_dir/$binfmt_name ]]; then
     echo -1 > "$binfmt_dir/$binfmt_name" || echo "image.sh: could not remove the binfmt_misc handler $binfmt_name" >&2
   fi
@@ -113,10 +116,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-if [[ -d $root ]]; then
-  for m in $(findmnt -rn -o TARGET | grep -F "$root/" | sort -r); do umount -l "$m"; done
-  rm -rf --one-file-system "$root"
-fi
+remove_root
 
 if [[ $binfmt == 1 ]]; then
   if ! mountpoint -q "$binfmt_dir"; then
