@@ -9,6 +9,7 @@
 #include <string>
 
 #include "launcher/child_command_line.h"
+#include "launcher/elevated_start.h"
 #include "launcher/failure_text.h"
 #include "launcher/run_as_launch.h"
 #include "launcher/scope_guard.h"
@@ -51,6 +52,15 @@ int Run(const wchar_t* command_line, bool dll_search_restricted) {
 }  // namespace
 
 int RunLauncher(const wchar_t* command_line, bool dll_search_restricted) {
+    // The instance that starts a program elevated shows nothing: its exit
+    // code, which the launcher that started it reads, says everything.
+    if (IsElevatedStartRequest(command_line)) {
+        try {
+            return static_cast<int>(RunElevatedStart(command_line, dll_search_restricted));
+        } catch (const std::bad_alloc&) {
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+    }
     try {
         return Run(command_line, dll_search_restricted);
     } catch (const tarn::ResultCodeException& e) {

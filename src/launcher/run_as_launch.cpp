@@ -7,6 +7,9 @@
 #include "launcher/account_check.h"
 #include "launcher/credential_dialog.h"
 #include "launcher/credentials.h"
+#include "launcher/elevated_start.h"
+#include "launcher/own_executable_path.h"
+#include "launcher/process_wait.h"
 #include "launcher/scope_guard.h"
 #include "tarn/last_error.h"
 
@@ -19,13 +22,35 @@ bool IsRetryableLogonError(DWORD error) {
     return error >= ERROR_LOGON_FAILURE && error <= ERROR_ACCOUNT_DISABLED;
 }
 
-DWORD WaitForExitCode(HANDLE process) {
-    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) {
-        return tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
-    }
-    DWORD exit_code = 0;
-    if (!GetExitCodeProcess(process, &exit_code)) return tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
-    return exit_code;
+// One logon call; 0 when the process was started, else its Windows error.
+DWORD StartWithLogon(const Credentials& credentials, const wchar_t* application_name,
+                     const wchar_t* command_line, PROCESS_INFORMATION& process_info) {
+    // The system may write into the command line it is given.
+    std::vector<wchar_t> writable_command_line(command_line,
+                                               command_line + wcslen(command_line) + 1);
+    wchar_t empty_desktop[] = L"";
+    STARTUPINFOW startup_info{};
+    startup_info.cb = sizeof(startup_info);
+    startup_info.lpDesktop = empty_desktop;
+
+    BOOL started = CreateProcessWithLogonW(
+        credentials.user_name.c_str(), credentials.domain.c_str(), credentials.password.c_str(),
+        LOGON_WITH_PROFILE, application_name, writable_command_line.data(), NORMAL_PRIORITY_CLASS,
+        nullptr, nullptr, &startup_info, &process_info);
+    return started ? ERROR_SUCCESS : tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
+}
+
+// A program that asks for elevation cannot be started by a logon call (740).
+// This launcher starts itself under the same account instead, and that
+// instance asks Windows to start the program elevated; its exit code is the
+// program's.
+DWORD StartElevatedStartInstance(const Credentials& credentials, DWORD owner_process_id,
+                                 const wchar_t* command_line, PROCESS_INFORMATION& process_info) {
+    std::wstring launcher_path;
+    DWORD path_error = GetOwnExecutablePath(launcher_path);
+    if (path_error != ERROR_SUCCESS) return path_error;
+    std::wstring elevated_start = BuildElevatedStartCommandLine(owner_process_id, command_line);
+    return StartWithLogon(credentials, launcher_path.c_str(), elevated_start.c_str(), process_info);
 }
 
 }  // namespace
@@ -50,27 +75,22 @@ DWORD LaunchWithLogon(DWORD owner_process_id, const wchar_t* application_name,
             continue;
         }
 
-        // The system may write into the command line it is given.
-        std::vector<wchar_t> writable_command_line(command_line,
-                                                   command_line + wcslen(command_line) + 1);
-
-        wchar_t empty_desktop[] = L"";
-        STARTUPINFOW startup_info{};
-        startup_info.cb = sizeof(startup_info);
-        startup_info.lpDesktop = empty_desktop;
         PROCESS_INFORMATION process_info{};
-
-        BOOL started = CreateProcessWithLogonW(
-            credentials.user_name.c_str(), credentials.domain.c_str(), credentials.password.c_str(),
-            LOGON_WITH_PROFILE, application_name, writable_command_line.data(),
-            NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup_info, &process_info);
-        DWORD logon_error = started ? ERROR_SUCCESS : tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
-        // Nothing after the logon needs the password: erase it now rather
-        // than keep it for as long as the child runs.
+        DWORD logon_error =
+            StartWithLogon(credentials, application_name, command_line, process_info);
+        bool elevating = logon_error == kElevationRequired;
+        if (elevating) {
+            logon_error = StartElevatedStartInstance(credentials, owner_process_id, command_line,
+                                                     process_info);
+        }
+        // Nothing after the last logon call needs the password: erase it now
+        // rather than keep it for as long as the child runs.
         credentials.Clear();
 
-        if (!started) {
-            if (IsRetryableLogonError(logon_error)) {
+        if (logon_error != ERROR_SUCCESS) {
+            // The account logged on a moment ago; a failure to start our own
+            // instance ends the launch rather than asking again.
+            if (!elevating && IsRetryableLogonError(logon_error)) {
                 previous_error = logon_error;
                 continue;
             }

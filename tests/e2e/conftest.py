@@ -37,6 +37,7 @@ class Programs:
     probe: Path
     raw_starter: Path
     logon_stand_in: Path
+    consent_stand_in: Path
 
 
 @pytest.fixture(scope="session")
@@ -49,7 +50,9 @@ def programs():
         raw_starter=build_file("LAUNCHER_E2E_RAW_STARTER",
                                 "tests/support/raw_starter/raw_starter.exe"),
         logon_stand_in=build_file("LAUNCHER_E2E_LOGON_STAND_IN",
-                                   "stand-ins/logon_stand_in.dll"))
+                                   "stand-ins/logon_stand_in.dll"),
+        consent_stand_in=build_file("LAUNCHER_E2E_CONSENT_STAND_IN",
+                                     "stand-ins/consent_stand_in.dll"))
     for path in vars(found).values():
         assert path.is_file(), f"missing build output {path}"
     return found
@@ -84,6 +87,7 @@ class Outcome:
     credui: list
     logon_records: list
     probe: list
+    consent_records: list
 
     @property
     def boxes(self):
@@ -96,6 +100,11 @@ class Outcome:
     @property
     def logons(self):
         return [r for r in self.logon_records if r.get("event") == "logon"]
+
+    @property
+    def consents(self):
+        """The elevated starts that the consent stand-in was asked for."""
+        return [r for r in self.consent_records if r.get("event") == "consent"]
 
     @property
     def waits(self):
@@ -121,6 +130,7 @@ class Launch:
         self.user = user
         self.answers = []
         self.logon_script = [f"account {user}\t*\tPw1"]
+        self.consent_script = []
         self.caption = DEFAULT_CAPTION
         self.empty_password_message = None
         self.probe_exit_code = None
@@ -152,12 +162,14 @@ class Launch:
 
     def _prepare(self):
         self.dir.mkdir(parents=True, exist_ok=True)
-        for log in ("credui.log", "logon.log", "probe.log"):
+        for log in ("credui.log", "logon.log", "probe.log", "consent.log"):
             self.file(log).unlink(missing_ok=True)
         self.file("credui.script").write_text(
             "".join(line + "\n" for line in self.answers), encoding="utf-8")
         self.file("logon.script").write_text(
             "".join(line + "\n" for line in self.logon_script), encoding="utf-8")
+        self.file("consent.script").write_text(
+            "".join(line + "\n" for line in self.consent_script), encoding="utf-8")
         env = self.wine.base_environment()
         env.update({
             "STAND_IN_CREDUI_SCRIPT": self.win("credui.script"),
@@ -165,6 +177,9 @@ class Launch:
             "STAND_IN_LOGON_DLL": windows_path(self.programs.logon_stand_in),
             "STAND_IN_LOGON_SCRIPT": self.win("logon.script"),
             "STAND_IN_LOGON_LOG": self.win("logon.log"),
+            "STAND_IN_CONSENT_DLL": windows_path(self.programs.consent_stand_in),
+            "STAND_IN_CONSENT_SCRIPT": self.win("consent.script"),
+            "STAND_IN_CONSENT_LOG": self.win("consent.log"),
             "PROBE_LOG": self.win("probe.log"),
         })
         if self.caption is not None:
@@ -205,7 +220,8 @@ class Launch:
             run=run,
             credui=read_credui_log(self.file("credui.log")),
             logon_records=read_json_lines(self.file("logon.log")),
-            probe=read_json_lines(self.file("probe.log")))
+            probe=read_json_lines(self.file("probe.log")),
+            consent_records=read_json_lines(self.file("consent.log")))
 
     def launcher_tokens(self, tokens):
         """Runs the launcher with these tokens (token 0 first) as its command line."""

@@ -24,6 +24,7 @@ class SupportPrograms:
     planted_credui: Path
     end_process: Path
     owner_window_helper: Path
+    probe_requires_elevation: Path
 
     @classmethod
     def find(cls):
@@ -45,7 +46,10 @@ class SupportPrograms:
             end_process=build_file("LAUNCHER_E2E_END_PROCESS",
                                    "tests/support/end_process/end_process.exe"),
             owner_window_helper=build_file("LAUNCHER_E2E_OWNER_WINDOW_HELPER",
-                                           "tests/unit/credui/owner_window_helper.exe"))
+                                           "tests/unit/credui/owner_window_helper.exe"),
+            probe_requires_elevation=build_file(
+                "LAUNCHER_E2E_PROBE_REQUIRES_ELEVATION",
+                "tests/support/probe_child/probe_requires_elevation.exe"))
         for path in vars(found).values():
             assert path.is_file(), f"missing build output {path}"
         return found

@@ -9,8 +9,9 @@
 
 namespace testing_support {
 
-// 0 when it cannot be found.
-inline DWORD ParentProcessId() {
+// The process that started `process_id` (by default this one); 0 when it
+// cannot be found.
+inline DWORD ParentProcessId(DWORD process_id = GetCurrentProcessId()) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     PROCESSENTRY32W entry{};
@@ -18,7 +19,7 @@ inline DWORD ParentProcessId() {
     DWORD parent = 0;
     for (BOOL more = Process32FirstW(snapshot, &entry); more;
          more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ProcessID == GetCurrentProcessId()) {
+        if (entry.th32ProcessID == process_id) {
             parent = entry.th32ParentProcessID;
             break;
         }

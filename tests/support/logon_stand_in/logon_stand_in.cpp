@@ -14,8 +14,14 @@
 //                                          account table
 // The fail/check entries are used up one per call, in order; once they are
 // used up, the account table decides: a name or password it does not hold
-// fails with 1326 (ERROR_LOGON_FAILURE). An accepted call starts the program
-// for real with CreateProcessW(application name, command line, ...).
+// fails with 1326 (ERROR_LOGON_FAILURE). As Windows does with UAC on, a call
+// for a program whose manifest asks for elevation (requireAdministrator or
+// highestAvailable) fails with 740 (ERROR_ELEVATION_REQUIRED) once the account
+// is accepted. An accepted call starts the program for real with
+// CreateProcessW(application name, command line, ...). When the program is
+// the calling executable itself (the launcher's elevated start) and
+// STAND_IN_CONSENT_DLL names a DLL, that DLL (the consent stand-in) is loaded
+// into the new process before any of its code runs.
 //
 // Log (UTF-8, file named by STAND_IN_LOGON_LOG), one JSON object a line:
 //   {"event":"logon", "call":n, "user", "domain", "password" (string or
@@ -23,7 +29,8 @@
 //    "creation_flags", "environment_is_null", "current_directory_is_null",
 //    "startup_info_is_null", "startup_info_cb", "desktop" (string or null),
 //    "process_information_is_null", "outcome" ("started" or "failed"),
-//    "error" (the last error left on failure), "child_process_id"}
+//    "error" (the last error left on failure), "child_process_id",
+//    "consent_stand_in" (whether it was loaded into the child)}
 //   {"event":"wait", "child_process_id", "password_left_in_memory"}: written
 //    when the launcher starts waiting for the child; tells whether the
 //    password that the launcher passed is still readable where it was.
@@ -52,6 +59,9 @@ using testing_support::JsonString;
 
 constexpr wchar_t kScriptVariable[] = L"STAND_IN_LOGON_SCRIPT";
 constexpr wchar_t kLogVariable[] = L"STAND_IN_LOGON_LOG";
+constexpr wchar_t kConsentDllVariable[] = L"STAND_IN_CONSENT_DLL";
+constexpr WORD kManifestResource = 24;     // RT_MANIFEST
+constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
 
 void Erase(std::wstring& text) {
     if (!text.empty()) SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
@@ -171,6 +181,50 @@ bool AccountLogsOn(const Script& script, const wchar_t* user, const wchar_t* dom
 
 std::string Number(unsigned long long value) { return std::to_string(value); }
 
+// Whether the program's manifest asks for elevation, which a logon start
+// cannot give while UAC is on.
+bool ManifestAsksForElevation(const wchar_t* application_name) {
+    if (!application_name) return false;
+    HMODULE image = LoadLibraryExW(application_name, nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!image) return false;
+    bool asks = false;
+    if (HRSRC found =
+            FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(kManifestResource))) {
+        const char* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
+        if (bytes) {
+            std::string manifest(bytes, SizeofResource(image, found));
+            asks = manifest.find("\"requireAdministrator\"") != std::string::npos ||
+                   manifest.find("\"highestAvailable\"") != std::string::npos;
+        }
+    }
+    FreeLibrary(image);
+    return asks;
+}
+
+bool IsThisExecutable(const wchar_t* application_name) {
+    wchar_t own[4 * MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, own, ARRAYSIZE(own));
+    return application_name && length > 0 && length < ARRAYSIZE(own) &&
+           CompareStringOrdinal(application_name, -1, own, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Loads the consent stand-in into a process that was started suspended: an
+// APC queued to its first thread runs once the loader has bound its imports
+// and before its entry point.
+bool QueueConsentStandIn(const PROCESS_INFORMATION& process, const std::wstring& dll) {
+    SIZE_T bytes = (dll.size() + 1) * sizeof(wchar_t);
+    void* remote =
+        VirtualAllocEx(process.hProcess, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote || !WriteProcessMemory(process.hProcess, remote, dll.c_str(), bytes, nullptr)) {
+        return false;
+    }
+    void* load_library =
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW"));
+    return load_library && QueueUserAPC(reinterpret_cast<PAPCFUNC>(load_library), process.hThread,
+                                        reinterpret_cast<ULONG_PTR>(remote));
+}
+
 std::string DescribeCall(int call, LPCWSTR user, LPCWSTR domain, LPCWSTR password,
                          DWORD logon_flags, LPCWSTR application_name, LPCWSTR command_line,
                          DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
@@ -219,14 +273,29 @@ BOOL WINAPI LogonStandIn(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD l
     }
     if (!AccountLogsOn(script, user, domain, password)) return Fail(record, ERROR_LOGON_FAILURE);
     if (!process_information) return Fail(record, ERROR_INVALID_PARAMETER);
+    if (ManifestAsksForElevation(application_name)) return Fail(record, kElevationRequired);
 
+    const std::wstring consent_dll =
+        IsThisExecutable(application_name) ? EnvironmentValue(kConsentDllVariable) : L"";
+    const DWORD start_flags = creation_flags | (consent_dll.empty() ? 0 : CREATE_SUSPENDED);
     // The real call cannot meet Wine's failures to start a new process: they
     // are tried again rather than passed to the launcher as a logon error.
     if (!testing_support::CreateProcessRetryingStartFailure(
-            application_name, command_line, creation_flags, environment, current_directory,
+            application_name, command_line, start_flags, environment, current_directory,
             startup_info, process_information)) {
         return Fail(record, GetLastError());
     }
+    if (!consent_dll.empty()) {
+        if (!QueueConsentStandIn(*process_information, consent_dll)) {
+            DWORD error = GetLastError();
+            TerminateProcess(process_information->hProcess, error);
+            CloseHandle(process_information->hThread);
+            CloseHandle(process_information->hProcess);
+            return Fail(record, error);
+        }
+        if (!(creation_flags & CREATE_SUSPENDED)) ResumeThread(process_information->hThread);
+    }
+    record += std::string(",\"consent_stand_in\":") + JsonBool(!consent_dll.empty());
     started_process = process_information->hProcess;
     passed_password = password;
     passed_password_copy = password;

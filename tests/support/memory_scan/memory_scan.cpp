@@ -5,8 +5,9 @@
 //
 // <needles> is a comma-separated list; each needle is the hex of its UTF-16LE
 // bytes, every byte XORed with 0x5A, so that no command line holds a plain
-// copy of what is searched for. <target> is a decimal process id, or "parent"
-// for the process that started this one.
+// copy of what is searched for. <target> is a decimal process id, "parent"
+// for the process that started this one, or "grandparent" for the one that
+// started that.
 //
 // Appends one JSON line to the report file (UTF-8):
 //   {"target": pid, "regions": n, "bytes": n, "unreadable_regions": n,
@@ -224,12 +225,19 @@ int Scan(const wchar_t* report_path, DWORD target, std::vector<Needle>& needles)
 int wmain(int argc, wchar_t** argv) {
     std::vector<Needle> needles;
     if (argc != 4 || !DecodeNeedles(argv[2], needles)) {
-        std::fwprintf(stderr, L"usage: memory_scan <report file> <needles> <pid|parent>\n");
+        std::fwprintf(stderr,
+                      L"usage: memory_scan <report file> <needles> <pid|parent|grandparent>\n");
         return 2;
     }
-    DWORD target = std::wcscmp(argv[3], L"parent") == 0
-                       ? testing_support::ParentProcessId()
-                       : static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
+    DWORD target = 0;
+    if (std::wcscmp(argv[3], L"parent") == 0) {
+        target = testing_support::ParentProcessId();
+    } else if (std::wcscmp(argv[3], L"grandparent") == 0) {
+        DWORD parent = testing_support::ParentProcessId();
+        target = parent ? testing_support::ParentProcessId(parent) : 0;
+    } else {
+        target = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
+    }
     if (target == 0) {
         AppendLine(argv[1], Report(0, 0, 0, 0, needles, "target"));
         return 2;
