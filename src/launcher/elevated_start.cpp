@@ -35,6 +35,18 @@ bool ParseProcessId(const wchar_t* text, DWORD& process_id) {
     return true;
 }
 
+// Without the C runtime's formatting, which would bring its wide-stream
+// functions into the executable.
+void AppendDecimal(std::wstring& text, DWORD value) {
+    wchar_t digits[kLongestProcessId];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) text += digits[--count];
+}
+
 DWORD GetCurrentDirectoryText(std::wstring& directory) {
     DWORD needed = GetCurrentDirectoryW(0, nullptr);
     if (needed == 0) return tarn::LastErrorOr(ERROR_INTERNAL_ERROR);
@@ -98,7 +110,7 @@ std::wstring BuildElevatedStartCommandLine(DWORD owner_process_id,
                                            const wchar_t* child_command_line) {
     std::wstring command_line(kElevatedStartVerb);
     command_line += L' ';
-    command_line += std::to_wstring(owner_process_id);
+    AppendDecimal(command_line, owner_process_id);
     command_line += L' ';
     command_line += child_command_line;
     return command_line;

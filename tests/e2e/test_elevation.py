@@ -117,7 +117,7 @@ def test_declined_consent_is_a_cancel(launch, programs, elevated):
     (USER_EXIT, USER_EXIT, None),
     (CANCELLED, CANCELLED, None),
     (5, FAILURE_EXIT, "Error 5: failed to start downloader"),
-])
+], ids=["0", "1602", "1223", "other"])
 def test_elevated_program_exit_codes_map_as_a_childs(launch, elevated, child_exit,
                                                      launcher_exit, box):
     launch.probe_exit_code = child_exit

@@ -112,6 +112,9 @@ e2e=$repo/tests/e2e
     "$e2e/test_command_line.py::test_verb_in_other_case_is_refused" \
     "$e2e/test_command_line.py::test_two_tokens_cannot_be_parsed" \
     "$e2e/test_hardening.py::test_planted_netapi32_is_loaded_by_a_program_that_imports_it" \
+    "$e2e/test_elevation.py::test_accepted_consent_runs_the_program_with_its_arguments" \
+    "$e2e/test_elevation.py::test_declined_consent_is_a_cancel" \
+    "$e2e/test_elevation.py::test_elevated_program_exit_codes_map_as_a_childs[1602]" \
     "$e2e/test_nsis_installer.py::test_silent_run_passes_the_arguments_exactly" \
     "$e2e/test_msi_installer.py::test_silent_installation_passes_the_arguments" \
     "$e2e/test_msi_installer.py::test_user_exit_ends_the_installation[cancel]" \

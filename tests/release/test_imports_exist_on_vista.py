@@ -24,7 +24,9 @@ INTRODUCED = {
                            "EqualSid", "GetLengthSid", "IsValidSid", "LookupAccountNameW",
                            "LookupAccountSidW", "SystemFunction036"),
     "kernel32.dll": {
-        **listed(WINDOWS_2000, "CloseHandle", "DuplicateHandle", "GetComputerNameW", "GetHandleInformation", "GetSystemDirectoryW",
+        **listed(WINDOWS_2000, "CloseHandle", "DuplicateHandle", "GetComputerNameW",
+                 "GetCurrentDirectoryW", "GetHandleInformation", "GetModuleFileNameW",
+                 "GetSystemDirectoryW",
                  "GetSystemTimeAsFileTime", "IsDBCSLeadByteEx", "MultiByteToWideChar"),
         **listed(WINDOWS_XP, "AddVectoredExceptionHandler", "CreateEventA", "CreateSemaphoreA",
                  "GetCommandLineW",
@@ -56,8 +58,8 @@ INTRODUCED = {
                          "malloc", "memchr", "memcmp", "memcpy", "memmove", "memset", "printf",
                          "realloc", "setlocale", "signal", "strchr", "strcmp", "strlen",
                          "strncmp", "vfprintf", "wcscmp", "wcslen", "wcstoul"),
-    "ole32.dll": listed(WINDOWS_2000, "CoTaskMemFree"),
-    "shell32.dll": listed(WINDOWS_XP, "CommandLineToArgvW"),
+    "ole32.dll": listed(WINDOWS_2000, "CoInitializeEx", "CoTaskMemFree", "CoUninitialize"),
+    "shell32.dll": listed(WINDOWS_XP, "CommandLineToArgvW", "ShellExecuteExW"),
     "user32.dll": listed(WINDOWS_2000, "EnumWindows", "GetWindow", "GetWindowThreadProcessId",
                          "IsWindowVisible", "MessageBoxA", "MessageBoxW"),
 }

@@ -191,6 +191,46 @@ TEST_F(RunAsLaunchTest, LibraryIsLoadedAndFreedOncePerDialog) {
     EXPECT_EQ(credui_.state().frees, 2);
 }
 
+std::wstring ThisExecutable() {
+    wchar_t path[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    return std::wstring(path, length);
+}
+
+// A program that asks for elevation (740): the same logon starts this
+// executable with the elevated start's verb, whose exit code is the launch's.
+TEST_F(RunAsLaunchTest, ElevationRequiredStartsThisExecutableForTheElevatedStart) {
+    credui_.AnswerCredentials(user_, L"", L"secret");
+    logon_.Fail(740);
+    logon_.Start(1602);
+    EXPECT_EQ(launcher::LaunchWithLogon(4321, kProgram, kCommandLine), 1602u);
+    ASSERT_EQ(logon_.calls().size(), 2u);
+    EXPECT_EQ(credui_.state().calls.size(), 1u);
+    const LogonCall& program = logon_.calls()[0];
+    const LogonCall& elevated_start = logon_.calls()[1];
+    EXPECT_EQ(elevated_start.application_name, ThisExecutable());
+    EXPECT_EQ(elevated_start.command_line, std::wstring(L"elevate 4321 ") + kCommandLine);
+    EXPECT_EQ(elevated_start.user_name, program.user_name);
+    EXPECT_EQ(elevated_start.domain, program.domain);
+    EXPECT_EQ(elevated_start.password, L"secret");
+    EXPECT_EQ(elevated_start.logon_flags, program.logon_flags);
+    EXPECT_EQ(elevated_start.creation_flags, program.creation_flags);
+    EXPECT_EQ(elevated_start.current_directory, nullptr);
+    EXPECT_FALSE(elevated_start.desktop_is_null);
+}
+
+TEST_F(RunAsLaunchTest, FailedElevatedStartEndsTheLaunchWithoutPromptingAgain) {
+    // 740 once more, and even a logon error, end it: no loop, no new dialog.
+    for (DWORD error : {740ul, static_cast<DWORD>(ERROR_LOGON_FAILURE), 0ul}) {
+        credui_.AnswerCredentials(user_, L"", L"pw");
+        logon_.Fail(740);
+        logon_.Fail(error);
+        EXPECT_EQ(Launch(), error ? error : static_cast<DWORD>(ERROR_INTERNAL_ERROR)) << error;
+    }
+    EXPECT_EQ(credui_.state().calls.size(), 3u);
+    EXPECT_EQ(logon_.calls().size(), 6u);
+}
+
 // The wait and the exit-code query report their own failures.
 DWORD g_wait_error = 0;
 DWORD WINAPI FailingWait(HANDLE, DWORD) {
