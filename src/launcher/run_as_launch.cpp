@@ -23,6 +23,8 @@ bool IsRetryableLogonError(DWORD error) {
 }
 
 // One logon call; 0 when the process was started, else its Windows error.
+// Application name, then command line, as CreateProcessW takes them.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 DWORD StartWithLogon(const Credentials& credentials, const wchar_t* application_name,
                      const wchar_t* command_line, PROCESS_INFORMATION& process_info) {
     // The system may write into the command line it is given.
