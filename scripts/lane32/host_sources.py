@@ -33,7 +33,10 @@ def one_line_entries(text):
         kind, options, uri, suite, components = match.groups()
         fields = [("Types", kind), ("URIs", uri), ("Suites", suite), ("Components", components or "")]
         for option in (options or "").split():
-            key, operator, value = re.fullmatch(r"([^=+-]+(?:-[^=+-]+)*)([+-]?=)(.*)", option).groups()
+            parsed = re.fullmatch(r"([A-Za-z0-9-]+?)([+-]?=)(.*)", option)
+            if not parsed:
+                continue
+            key, operator, value = parsed.groups()
             name = ONE_LINE_FIELDS.get(key.lower(), "-".join(p.capitalize() for p in key.split("-")))
             name += {"=": "", "+=": "-Add", "-=": "-Remove"}[operator]
             fields.append((name, value.replace(",", " ")))

@@ -160,6 +160,7 @@ packages=$(sed -e 's/#.*//' "$here/packages.txt" | xargs | tr ' ' ',')
 # exactly the version of its amd64 twin, and the security archive's i386 index is at
 # times out of step with its Release file (apt-get update then fails with "File has
 # unexpected size ... Mirror sync in progress?").
+sourcelist='' sourceparts=''
 eval "$(apt-config shell sourcelist Dir::Etc::sourcelist/f sourceparts Dir::Etc::sourceparts/d)"
 if ! python3 "$here/host_sources.py" "$sourcelist" "$sourceparts" main bookworm bookworm-updates \
     > "$work/host.sources" 2> "$work/host-sources.err"; then
