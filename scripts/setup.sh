@@ -77,9 +77,10 @@ fi
 
 # Inno Setup's compiler for the Inno Setup sample's tests (it runs wherever
 # 32-bit Wine runs: here or in the emulated machine): the npm package pinned
-# by tests/tools/innosetup/package-lock.json, fetched straight from the
-# registry and checked against the lock file's hash, so that neither Node.js
-# nor npm is needed.
+# by tests/tools/innosetup/package-lock.json, fetched from the registry this
+# machine's npm configuration names (npm_config_registry, the npmrc files,
+# or npm itself where it is installed) and checked against the lock file's
+# hash, so that neither Node.js nor npm is needed.
 if [ "$purpose" = test ]; then
     inno_src="$repo_root/tests/tools/innosetup"
     inno_dir="$repo_root/build/tools/innosetup"

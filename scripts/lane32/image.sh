@@ -10,11 +10,15 @@
 #
 # The root comes from Debian's packages (mmdebstrap, amd64 with i386 as a foreign
 # architecture; the package list is scripts/lane32/packages.txt) and becomes a raw ext4
-# image made by mkfs.ext4 -d, without loop mounts. The results live in build/lane32/
-# (LANE32_DIR overrides): disk.img, vmlinuz and initrd.img (taken out of the root, for
-# qemu's -kernel and -initrd), and image.stamp, a hash of the package list, this script
-# and the guest's init. The image is rebuilt only when that hash changes. Downloaded
-# packages are kept in build/lane32/debs/ for the next build.
+# image made by mkfs.ext4 -d, without loop mounts. The packages come from this host's
+# apt configuration: its sources of bookworm and bookworm-updates main, whatever mirror
+# they name (host_sources.py picks them out), and its download settings (proxies,
+# retries). A host whose sources carry no bookworm main stops the build, which says what
+# it looked for. The results live in build/lane32/ (LANE32_DIR overrides): disk.img,
+# vmlinuz and initrd.img (taken out of the root, for qemu's -kernel and -initrd), and
+# image.stamp, a hash of the package list, these scripts and the guest's init. The image
+# is rebuilt only when that hash changes. Downloaded packages are kept in
+# build/lane32/debs/ for the next build.
 #
 # Host packages: mmdebstrap, e2fsprogs (mkfs.ext4 1.43 or later), and with --binfmt
 # qemu-user-static. Run as root: it needs chroot and mounts, and it works on a plain
@@ -48,7 +52,7 @@ for arg in "$@"; do
 done
 
 # What the image holds is decided by these files alone.
-inputs=("$here/packages.txt" "$here/image.sh" "$here/guest-init")
+inputs=("$here/packages.txt" "$here/image.sh" "$here/host_sources.py" "$here/guest-init")
 hash=$(cat "${inputs[@]}" | sha256sum | cut -d' ' -f1)
 up_to_date() {
   [[ -s $out/disk.img && -s $out/vmlinuz && -s $out/initrd.img && -f $out/image.stamp ]] &&
@@ -146,14 +150,24 @@ fi
 packages=$(sed -e 's/#.*//' "$here/packages.txt" | xargs | tr ' ' ',')
 [[ -n $packages ]] || { echo "image.sh: no packages in $here/packages.txt" >&2; exit 2; }
 
-# apt settings of this host that matter for downloading: its proxies, wherever set, and
-# its 99* files (which a machine of this kind uses for its archive mirror's quirks).
-: > "$work/host-apt.conf"
-apt-config dump 2>/dev/null | grep -E '^Acquire::(http|https|ftp)::Proxy' >> "$work/host-apt.conf" || true
-aptopts=(--aptopt="$work/host-apt.conf")
-for f in /etc/apt/apt.conf.d/99*; do
-  [[ -f $f ]] && aptopts+=(--aptopt="$f")
-done
+# The packages come from where this host's apt gets its own, as its configuration says:
+# its sources (the files apt-config names, one-line and deb822 alike), narrowed by
+# host_sources.py to the suites and component below with their URIs and options as they
+# are, and its download settings (the whole Acquire tree of apt.conf and apt.conf.d:
+# proxies, retries, time-outs, checks), which apply to this build alone: the customize
+# hook below removes them from the root. This build reaches exactly what set-up reaches.
+# Only bookworm and bookworm-updates, not bookworm-security: an i386 package must have
+# exactly the version of its amd64 twin, and the security archive's i386 index is at
+# times out of step with its Release file (apt-get update then fails with "File has
+# unexpected size ... Mirror sync in progress?").
+sourcelist='' sourceparts=''
+eval "$(apt-config shell sourcelist Dir::Etc::sourcelist/f sourceparts Dir::Etc::sourceparts/d)"
+if ! python3 "$here/host_sources.py" "$sourcelist" "$sourceparts" main bookworm bookworm-updates \
+    > "$work/host.sources" 2> "$work/host-sources.err"; then
+  echo "image.sh: $(cat "$work/host-sources.err")" >&2
+  exit 1
+fi
+apt-config dump --no-empty --format '%f "%v";%n' Acquire > "$work/host-apt.conf"
 
 # The guest's initrd needs only what mounts the root: MODULES=list with these modules
 # keeps it small, which makes it quicker both to build and to boot under emulation.
@@ -167,13 +181,9 @@ customize_hook='install -m 755 "$LANE32_HERE/guest-init" "$1/sbin/lane32-init" &
   : > "$1/etc/resolv.conf" &&
   chroot "$1" apt-get -q autoclean >/dev/null'
 
-# Only the bookworm and bookworm-updates suites of the main archive, not the security
-# archive: an i386 package must have exactly the version of its amd64 twin, and the
-# security archive's i386 index is at times out of step with its Release file (apt-get
-# update then fails with "File has unexpected size ... Mirror sync in progress?").
 if ! mmdebstrap --mode=root --variant=minbase --architectures=amd64,i386 \
     --include="$packages" \
-    "${aptopts[@]}" \
+    --aptopt="$work/host-apt.conf" \
     --dpkgopt=force-unsafe-io \
     --dpkgopt='path-exclude=/usr/share/man/*' \
     --dpkgopt='path-exclude=/usr/share/info/*' \
@@ -188,9 +198,7 @@ if ! mmdebstrap --mode=root --variant=minbase --architectures=amd64,i386 \
     --customize-hook="sync-out /var/cache/apt/archives $work/debs" \
     --customize-hook='rm -f "$1/etc/apt/apt.conf.d/99mmdebstrap"' \
     --verbose \
-    bookworm "$root" \
-    "deb http://deb.debian.org/debian bookworm main" \
-    "deb http://deb.debian.org/debian bookworm-updates main" \
+    bookworm "$root" "$work/host.sources" \
     > "$out/mmdebstrap.log" 2>&1; then
   tail -n 40 "$out/mmdebstrap.log" >&2
   echo "lane32 image: mmdebstrap failed (log: $out/mmdebstrap.log)" >&2
