@@ -106,6 +106,15 @@ export LAUNCHER_E2E_LAUNCHER="$dist/launcher.exe"
 export LAUNCHER_E2E_SAMPLE_CALLER="$dist/sample_caller.exe"
 export LAUNCHER_E2E_MSI_CUSTOM_ACTION="$dist/samples/msi/run_as_administrator.dll"
 e2e=$repo/tests/e2e
+# An interpreter that has pytest: python3 on PATH may be another one (a
+# user's own Python) than the system's, which set-up gave pytest.
+python=python3
+for candidate in python3 /usr/bin/python3; do
+    if "$candidate" -c 'import pytest' >/dev/null 2>&1; then
+        python=$candidate
+        break
+    fi
+done
 [ $# -gt 0 ] || set -- \
     "$e2e/test_shipped_launcher.py" \
     "$e2e/test_round_trip.py::test_round_trip_through_the_sample_caller" \
@@ -119,9 +128,9 @@ e2e=$repo/tests/e2e
     "$e2e/test_msi_installer.py::test_silent_installation_passes_the_arguments" \
     "$e2e/test_msi_installer.py::test_user_exit_ends_the_installation[cancel]" \
     "$e2e/test_inno_installer.py"
-python3 -m pytest -p no:cacheprovider -q -rfEs --durations=0 \
+"$python" -m pytest -p no:cacheprovider -q -rfEs --durations=0 \
     --basetemp="${TMPDIR:-/tmp}/lane32-e2e" --junitxml="$results/e2e.xml" "$@"
-counts=$(python3 - "$results/e2e.xml" <<'EOF'
+counts=$("$python" - "$results/e2e.xml" <<'EOF'
 import sys
 import xml.etree.ElementTree as ET
 try:
