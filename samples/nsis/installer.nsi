@@ -49,22 +49,33 @@ AutoCloseWindow true
 Page instfiles
 
 Section "Run the program under an administrator account"
-  InitPluginsDir
-  File "/oname=$PLUGINSDIR\launcher.exe" "${LAUNCHER}"
-  File "/oname=$PLUGINSDIR\program.exe" "${PROGRAM}"
+  ; The launcher and the program go into a folder of their own that the other
+  ; account can read (see launcher.nsh): not into $PLUGINSDIR itself.
+  ${CreateLauncherFolder}
+  Pop $7
+  ${If} ${Errors}
+    SetErrorLevel $7
+    MessageBox MB_ICONSTOP|MB_OK "Could not create a folder for the launcher (error $7)." /SD IDOK
+    Abort
+  ${EndIf}
+  File "/oname=$7\launcher.exe" "${LAUNCHER}"
+  File "/oname=$7\program.exe" "${PROGRAM}"
 
   ; Sections run on a worker thread while the installer's window thread keeps
   ; pumping messages, so waiting here leaves that window (and the dialog it
   ; owns) responsive.
-  ${RunAsAdministrator} "$PLUGINSDIR\launcher.exe" "$PLUGINSDIR\program.exe" `${PROGRAM_ARGS}` \
+  ${RunAsAdministrator} "$7\launcher.exe" "$7\program.exe" `${PROGRAM_ARGS}` \
       "Administrator rights are needed to continue" "This account needs a password."
   Pop $8
   ${If} ${Errors}
     SetErrorLevel $8
     MessageBox MB_ICONSTOP|MB_OK "Could not start the launcher (error $8)." /SD IDOK
+    ; Ending the installer removes $PLUGINSDIR with the folder in it.
     Abort
   ${EndIf}
   SetErrorLevel $8
+  ; The launcher has waited for the program: neither file is in use any more.
+  RMDir /r $7
 
   ${If} $8 = 0
     DetailPrint "The program finished."
