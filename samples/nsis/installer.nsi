@@ -13,10 +13,13 @@
 ;
 ; Without -NOCD, makensis reads relative paths from this script's folder.
 ;
-; The installer's exit code is the launcher's: 0 when the program ran and
-; ended with 0, 1223 when the user cancelled the credential dialog, 1602 when
-; the program itself reported a user exit, anything else after the launcher
-; has shown why.
+; The installer extracts the launcher and the program into a folder of their
+; own that the other account can read (see launcher.nsh), runs the program
+; and removes the folder. Its exit code is the launcher's: 0 when the program
+; ran and ended with 0, 1223 when the user cancelled the credential dialog,
+; 1602 when the program itself reported a user exit, anything else after the
+; launcher has shown why; or the Windows error that stopped it making the
+; folder or starting the launcher.
 
 Unicode true
 !include LogicLib.nsh

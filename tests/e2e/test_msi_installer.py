@@ -5,6 +5,7 @@ dialog under a user interface. Every installation checks the folder the
 custom action extracted the launcher and the program into (folder_acl.py),
 with the recorder in the custom-action server too."""
 
+import json
 import re
 import shutil
 import subprocess
@@ -13,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from folder_acl import FolderRecorder
+from folder_acl import FolderRecorder, assert_readable_by_other_accounts
 # Arguments with quotes are set as the property's exact value by a front end.
 from installer_cases import PROGRAM_ARGS as QUOTED_ARGS
 from installer_cases import PROGRAM_TOKENS as QUOTED_TOKENS
@@ -57,6 +58,13 @@ def package(wine, programs, tmp_path_factory):
 @pytest.fixture(scope="session")
 def msi_host():
     path = build_file("LAUNCHER_E2E_MSI_HOST", "tests/support/msi_host/msi_host.exe")
+    assert path.is_file(), f"missing build output {path}"
+    return path
+
+
+@pytest.fixture(scope="session")
+def msi_action_host():
+    path = build_file("LAUNCHER_E2E_MSI_ACTION_HOST", "tests/support/msi_host/msi_action_host.exe")
     assert path.is_file(), f"missing build output {path}"
     return path
 
@@ -185,3 +193,46 @@ def test_installers_window_owns_the_dialog(launch, package, msi_host, installer)
     window = int(re.search(r"^window=(\d+)$", outcome.run.stdout, re.M).group(1))
     assert prompt["hwnd_parent"] == window
     assert prompt["hwnd_parent_pid"] == outcome.started_process_id
+
+
+def run_action(wine, msi_action_host, package, work, *options):
+    """The custom action called on the package in a host process, its folder
+    and launch recorded at the DLL's imports, the launch refused (5)."""
+    custom_action = build_file("LAUNCHER_E2E_MSI_CUSTOM_ACTION", "samples/run_as_administrator.dll")
+    run = wine.run(msi_action_host, [windows_path(custom_action), windows_path(package), *options],
+                   wine.base_environment(), work, close_boxes=False)
+    assert run.exit_code == 0, run.stdout + run.stderr[-2000:]
+    records = [json.loads(line) for line in run.stdout.splitlines() if line.startswith("{")]
+    [action] = [r for r in records if r["event"] == "action"]
+    # The refused launch fails the action, and the folder is gone with it.
+    assert action["result"] == INSTALL_FAILURE, records
+    assert not action["folder_left"], records
+    return records
+
+
+def assert_launched_from(record, folder):
+    assert record["application"].lower() == folder.lower() + "\\launcher.exe", record
+    assert record["command_line"].lower().startswith(
+        f'execute 0 "{folder.lower()}\\program.exe"'), record
+    assert sorted(name.lower() for name in record["files"]) == ["launcher.exe", "program.exe"]
+
+
+def test_action_extracts_into_a_folder_other_accounts_can_read(wine, msi_action_host, package,
+                                                              tmp_path):
+    records = run_action(wine, msi_action_host, package, tmp_path)
+    [made] = [r for r in records if r["event"] == "create_directory"]
+    assert made["result"], records
+    # The action names the folder's owner by OWNER RIGHTS, not by a SID.
+    assert_readable_by_other_accounts(made["security_descriptor"], user_sid=None)
+    [launch] = [r for r in records if r["event"] == "create_process"]
+    assert_launched_from(launch, made["path"])
+
+
+def test_action_never_uses_a_folder_it_did_not_create(wine, msi_action_host, package, tmp_path):
+    records = run_action(wine, msi_action_host, package, tmp_path, "refuse-first-folder")
+    taken, made = [r for r in records if r["event"] == "create_directory"]
+    assert (taken["result"], taken["error"]) == (False, 183), records
+    assert made["result"] and made["path"].lower() != taken["path"].lower(), records
+    assert made["security_descriptor"] == taken["security_descriptor"]
+    [launch] = [r for r in records if r["event"] == "create_process"]
+    assert_launched_from(launch, made["path"])
