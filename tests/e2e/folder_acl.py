@@ -91,6 +91,7 @@ def assert_readable_by_other_accounts(sddl, user_sid):
     """The access list lets every account that has logged on read and run the
     files made in the folder, and lets nobody but SYSTEM, Administrators and
     the invoking user (the owner, or `user_sid` by name) write there."""
+    assert sddl, "the folder was made without a security descriptor"
     flags, entries = parse_dacl(sddl)
     # Protected: nothing of the temporary folder's list is passed on.
     assert "P" in flags, sddl

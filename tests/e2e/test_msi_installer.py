@@ -230,7 +230,9 @@ def test_action_extracts_into_a_folder_other_accounts_can_read(wine, msi_action_
 
 def test_action_never_uses_a_folder_it_did_not_create(wine, msi_action_host, package, tmp_path):
     records = run_action(wine, msi_action_host, package, tmp_path, "refuse-first-folder")
-    taken, made = [r for r in records if r["event"] == "create_directory"]
+    folders = [r for r in records if r["event"] == "create_directory"]
+    assert len(folders) == 2, records
+    taken, made = folders
     assert (taken["result"], taken["error"]) == (False, 183), records
     assert made["result"] and made["path"].lower() != taken["path"].lower(), records
     assert made["security_descriptor"] == taken["security_descriptor"]

@@ -39,14 +39,17 @@ def machine_runs_32_bit_code():
 
 
 def nsis_target(wine, makensis):
-    """x86 where 32-bit code runs; else, for the x86_64 build under 64-bit Wine,
-    NSIS's amd64 stub and System plug-in where this NSIS has them."""
-    if wine.arch == "win32" or machine_runs_32_bit_code():
+    """The build's word size, which the folder ACL recorder loaded into the
+    installer has: x86 for the i686 build under 32-bit Wine; for the x86_64
+    build under 64-bit Wine, NSIS's amd64 stub and System plug-in where this
+    NSIS has them."""
+    if wine.arch == "win32":
         return "x86-unicode"
     if (nsis_dir(makensis) / "Plugins" / "amd64-unicode" / "System.dll").is_file():
         return "amd64-unicode"
-    pytest.skip("this machine cannot run 32-bit code, and this NSIS has no amd64-unicode "
-                "System plug-in: its installers are x86 only")
+    pytest.skip("this NSIS has no amd64-unicode System plug-in, so its installers are x86 "
+                "only, and the x86_64 build's recorder cannot go into them (the i686 build "
+                "and the 32-bit lane run these cases)")
 
 
 @pytest.fixture(scope="session")
