@@ -72,7 +72,8 @@ var
   Error: Cardinal;
 begin
   Result := '';
-  // Not {tmp} itself: the other account could not read the files there.
+  // Not {tmp} itself: the other account most likely could not read the files
+  // there.
   Error := CreateLauncherFolder(Folder);
   if Error = 0 then
     Error := ExtractToLauncherFolder('launcher.exe', Folder);

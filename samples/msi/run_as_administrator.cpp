@@ -27,9 +27,10 @@
 // list (passed on to everything in it) lets in only the invoking user, SYSTEM
 // and Administrators; and under User Account Control the administrator's
 // logon gets a filtered token, in which Administrators only denies, so that
-// logon could not read files there (CreateProcessWithLogonW fails with 5,
-// access denied). The folder is created with a protected access list, passed
-// on to the files extracted into it (kFolderAccess below):
+// logon would most likely not be able to read files there
+// (CreateProcessWithLogonW would fail with 5, access denied). The folder is
+// created with a protected access list, passed on to the files extracted into
+// it (kFolderAccess below):
 //   SYSTEM, Administrators and the folder's owner: full control;
 //   Authenticated Users (every account that has logged on): read and execute,
 //   nothing more.

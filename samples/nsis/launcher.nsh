@@ -45,10 +45,11 @@
 ; temporary folder, whose access list (passed on to everything in it) lets
 ; in only that user, SYSTEM and Administrators; and under User Account
 ; Control the administrator's logon gets a filtered token, in which
-; Administrators only denies, so that logon could not read the files there
-; (CreateProcessWithLogonW fails with 5, access denied). The new folder gets
-; its own, protected access list when it is created, passed on to the files
-; extracted into it (LAUNCHER_FOLDER_ACCESS below):
+; Administrators only denies, so that logon would most likely not be able to
+; read the files there (CreateProcessWithLogonW would fail with 5, access
+; denied). The new folder gets its own, protected access list when it is
+; created, passed on to the files extracted into it (LAUNCHER_FOLDER_ACCESS
+; below):
 ;   SYSTEM, Administrators and the folder's owner: full control;
 ;   Authenticated Users (every account that has logged on): read and
 ;   execute, nothing more.

@@ -37,9 +37,11 @@
 #include <sddl.h>
 // clang-format on
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,10 @@ using CreateDirectoryFunction = BOOL(WINAPI*)(LPCWSTR, LPSECURITY_ATTRIBUTES);
 using CreateProcessFunction = BOOL(WINAPI*)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES,
                                             LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR,
                                             LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+
+// Memory that LocalFree releases, and a kernel handle.
+using LocalText = std::unique_ptr<wchar_t, HLOCAL(WINAPI*)(HLOCAL)>;
+using KernelHandle = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
 
 CreateDirectoryFunction g_create_directory = nullptr;
 CreateProcessFunction g_create_process = nullptr;
@@ -82,9 +88,8 @@ std::string DescriptorText(const SECURITY_ATTRIBUTES* attributes) {
             &text, nullptr)) {
         return testing_support::JsonString(L"unreadable: error " + std::to_wstring(GetLastError()));
     }
-    std::string json = testing_support::JsonString(text);
-    LocalFree(text);
-    return json;
+    const LocalText owned(text, LocalFree);
+    return testing_support::JsonString(owned.get());
 }
 
 BOOL WINAPI RecordedCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
@@ -237,8 +242,9 @@ bool RedirectExport(HMODULE module, const char* name, void* replacement, void*& 
         code = At<void>(module, *slot);
         void* target = ExportableAddress(module, replacement);
         if (!target) return false;
-        const auto offset = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(target) -
-                                               reinterpret_cast<std::uintptr_t>(module));
+        const std::uintptr_t distance =
+            reinterpret_cast<std::uintptr_t>(target) - reinterpret_cast<std::uintptr_t>(module);
+        const auto offset = static_cast<DWORD>(distance);
         return WriteProtected(slot, &offset, sizeof(offset));
     }
     return true;
@@ -258,11 +264,9 @@ void RedirectImports(HMODULE module, const std::vector<void*>& previous, void* r
             void* entry = nullptr;
             std::memcpy(&entry, slot, sizeof(entry));
             if (!entry) break;
-            for (void* old : previous) {
-                if (old && entry == old) {
-                    WriteProtected(slot, &replacement, sizeof(replacement));
-                    break;
-                }
+            if (std::any_of(previous.begin(), previous.end(),
+                            [entry](const void* old) { return old && entry == old; })) {
+                WriteProtected(slot, &replacement, sizeof(replacement));
             }
         }
     }
@@ -272,7 +276,7 @@ std::vector<HMODULE> LoadedModules() {
     std::vector<HMODULE> modules(256);
     for (;;) {
         DWORD needed = 0;
-        const auto size = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+        const DWORD size = static_cast<DWORD>(modules.size()) * DWORD{sizeof(HMODULE)};
         if (!EnumProcessModules(GetCurrentProcess(), modules.data(), size, &needed)) return {};
         if (needed <= size) {
             modules.resize(needed / sizeof(HMODULE));
@@ -309,21 +313,19 @@ bool Redirect(HMODULE self, const char* name, void* replacement, void** original
 }
 
 std::wstring UserSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return L"";
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return L"";
+    const KernelHandle token(opened, CloseHandle);
     std::vector<BYTE> buffer(256);
     DWORD size = 0;
-    std::wstring text;
-    if (GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()),
-                            &size)) {
-        wchar_t* sid = nullptr;
-        if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
-            text = sid;
-            LocalFree(sid);
-        }
+    wchar_t* sid = nullptr;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer.data(),
+                             static_cast<DWORD>(buffer.size()), &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+        return L"";
     }
-    CloseHandle(token);
-    return text;
+    const LocalText text(sid, LocalFree);
+    return text.get();
 }
 
 void Attach(HMODULE self) {

@@ -30,12 +30,27 @@
 #include <cstdio>
 #include <cwchar>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "import_patch.h"
 #include "json_record.h"
 
 namespace {
+
+// Memory that LocalFree releases, a search, a loaded DLL and an installer handle.
+using LocalText = std::unique_ptr<wchar_t, HLOCAL(WINAPI*)(HLOCAL)>;
+using Search = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
+using Library = std::unique_ptr<HINSTANCE__, BOOL(WINAPI*)(HMODULE)>;
+struct InstallerHandle {
+    MSIHANDLE handle = 0;
+    InstallerHandle() = default;
+    InstallerHandle(const InstallerHandle&) = delete;
+    InstallerHandle& operator=(const InstallerHandle&) = delete;
+    ~InstallerHandle() {
+        if (handle != 0) MsiCloseHandle(handle);
+    }
+};
 
 using CreateDirectoryFunction = BOOL(WINAPI*)(LPCWSTR, LPSECURITY_ATTRIBUTES);
 using ActionFunction = UINT(WINAPI*)(MSIHANDLE);
@@ -58,9 +73,8 @@ std::string DescriptorText(const SECURITY_ATTRIBUTES* attributes) {
             &text, nullptr)) {
         return "\"unreadable\"";
     }
-    std::string json = testing_support::JsonString(text);
-    LocalFree(text);
-    return json;
+    const LocalText owned(text, LocalFree);
+    return testing_support::JsonString(owned.get());
 }
 
 BOOL WINAPI RecordedCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
@@ -85,13 +99,13 @@ std::string FilesBeside(const std::wstring& path) {
     const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
     std::string names;
     WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return "[]";
+    HANDLE first = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (first == INVALID_HANDLE_VALUE) return "[]";
+    const Search search(first, FindClose);
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         names += (names.empty() ? "" : ",") + testing_support::JsonString(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
     return "[" + names + "]";
 }
 
@@ -116,9 +130,10 @@ int wmain(int argc, wchar_t** argv) {
                       L"[refuse-first-folder]\n");
         return 2;
     }
-    HMODULE action_dll = LoadLibraryW(argv[1]);
+    // Released last, after the import patches in it are undone.
+    const Library action_dll(LoadLibraryW(argv[1]), FreeLibrary);
     const auto action = action_dll ? reinterpret_cast<ActionFunction>(reinterpret_cast<void (*)()>(
-                                         GetProcAddress(action_dll, "RunAsAdministrator")))
+                                         GetProcAddress(action_dll.get(), "RunAsAdministrator")))
                                    : nullptr;
     if (!action) {
         std::fwprintf(stderr, L"msi_action_host: no RunAsAdministrator in %ls (%lu)\n", argv[1],
@@ -128,22 +143,24 @@ int wmain(int argc, wchar_t** argv) {
     try {
         testing_support::ImportPatch directories(
             "kernel32.dll", "CreateDirectoryW",
-            reinterpret_cast<const void*>(&RecordedCreateDirectoryW), action_dll);
+            reinterpret_cast<const void*>(&RecordedCreateDirectoryW), action_dll.get());
         testing_support::ImportPatch processes(
             "kernel32.dll", "CreateProcessW", reinterpret_cast<const void*>(&RefusedCreateProcessW),
-            action_dll);
+            action_dll.get());
         g_create_directory = directories.original_as<CreateDirectoryFunction>();
         g_refuse_next_folder = refuse_first;
 
         MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-        MSIHANDLE package = 0;
-        const UINT opened = MsiOpenPackageW(argv[2], &package);
-        if (opened != ERROR_SUCCESS) {
-            std::fwprintf(stderr, L"msi_action_host: MsiOpenPackageW failed with %u\n", opened);
-            return 2;
+        UINT result = 0;
+        {
+            InstallerHandle package;
+            const UINT opened = MsiOpenPackageW(argv[2], &package.handle);
+            if (opened != ERROR_SUCCESS) {
+                std::fwprintf(stderr, L"msi_action_host: MsiOpenPackageW failed with %u\n", opened);
+                return 2;
+            }
+            result = action(package.handle);
         }
-        const UINT result = action(package);
-        MsiCloseHandle(package);
         const bool left =
             !g_folder.empty() && GetFileAttributesW(g_folder.c_str()) != INVALID_FILE_ATTRIBUTES;
         Print("{\"event\":\"action\",\"result\":" + std::to_string(result) +
