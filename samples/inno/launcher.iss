@@ -184,23 +184,19 @@ function LauncherTranslateMessage(var Msg: TLauncherMessage): Longint;
 function LauncherDispatchMessage(var Msg: TLauncherMessage): Longint;
   external 'DispatchMessageW@user32.dll stdcall';
 
-{ Minus the last error of the system call that just failed; never 0. }
-function LauncherFailure(): Int64;
-var
-  LastError: Longint;
-begin
-  LastError := DLLGetLastError();
-  if LastError = 0 then
-    LastError := LAUNCHER_ERROR_INTERNAL_ERROR;
-  Result := -LastError;
-end;
-
 { The last error of the system call that just failed; never 0. }
 function LauncherLastError(): Cardinal;
 begin
   Result := DLLGetLastError();
   if Result = 0 then
     Result := LAUNCHER_ERROR_INTERNAL_ERROR;
+end;
+
+{ Minus the last error of the system call that just failed; never 0. }
+function LauncherFailure(): Int64;
+begin
+  Result := LauncherLastError();
+  Result := -Result;
 end;
 
 // Makes a new folder in {tmp} with the access list above; returns 0 and its
