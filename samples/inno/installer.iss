@@ -19,14 +19,17 @@
 ;               preprocessor reads no escapes: a single quote is doubled)
 ; /O and /F choose the installer's folder and name.
 ;
-; The installer stops in its "Preparing to Install" step unless the launcher
-; returned 0: setup's exit code is 0 when the program ran and ended with 0,
-; and 7 (Inno Setup's "Preparing to Install failed") otherwise. A cancelled
-; dialog (1223) or the program's own user exit (1602) stops it quietly (the
-; wizard closes); any other code stops it with a message naming the code,
-; after the launcher has shown why. A silent setup shows its message in a
-; box unless run with /SUPPRESSMSGBOXES. /LOG=<file> writes the launcher's
-; command line and exit code into setup's log.
+; The installer extracts the launcher and the program into a folder of their
+; own in {tmp} that the other account can read (see launcher.iss), runs the
+; program and deletes the folder. It stops in its "Preparing to Install" step
+; unless the launcher returned 0: setup's exit code is 0 when the program ran
+; and ended with 0, and 7 (Inno Setup's "Preparing to Install failed")
+; otherwise. A cancelled dialog (1223) or the program's own user exit (1602)
+; stops it quietly (the wizard closes); any other code stops it with a message
+; naming the code, after the launcher has shown why, and so does a folder that
+; could not be made or filled (naming the Windows error). A silent setup shows
+; its message in a box unless run with /SUPPRESSMSGBOXES. /LOG=<file> writes
+; the launcher's command line and exit code into setup's log.
 
 #ifndef LAUNCHER
   #define LAUNCHER "launcher.exe"
@@ -49,7 +52,8 @@ PrivilegesRequired=lowest
 OutputBaseFilename=installer
 
 [Files]
-; Both stay inside the installer until PrepareToInstall extracts them to {tmp}.
+; Both stay inside the installer until PrepareToInstall extracts them into the
+; launcher's folder (through {tmp}).
 Source: "{#LAUNCHER}"; DestDir: "{tmp}"; DestName: "launcher.exe"; Flags: dontcopy
 Source: "{#PROGRAM}"; DestDir: "{tmp}"; DestName: "program.exe"; Flags: dontcopy
 
@@ -64,13 +68,28 @@ const
 function PrepareToInstall(var NeedsRestart: Boolean): String;
 var
   Outcome: Int64;
+  Folder: String;
+  Error: Cardinal;
 begin
   Result := '';
-  ExtractTemporaryFile('launcher.exe');
-  ExtractTemporaryFile('program.exe');
-  Outcome := RunAsAdministrator(ExpandConstant('{tmp}\launcher.exe'),
-    ExpandConstant('{tmp}\program.exe'), '{#StringChange(PROGRAM_ARGS, "'", "''")}',
+  // Not {tmp} itself: the other account most likely could not read the files
+  // there.
+  Error := CreateLauncherFolder(Folder);
+  if Error = 0 then
+    Error := ExtractToLauncherFolder('launcher.exe', Folder);
+  if Error = 0 then
+    Error := ExtractToLauncherFolder('program.exe', Folder);
+  if Error <> 0 then
+  begin
+    // Setup removes the folder with {tmp} when it ends.
+    Result := 'Could not prepare the launcher''s folder (error ' + IntToStr(Error) + ').';
+    Exit;
+  end;
+  Outcome := RunAsAdministrator(Folder + '\launcher.exe', Folder + '\program.exe',
+    '{#StringChange(PROGRAM_ARGS, "'", "''")}',
     'Administrator rights are needed to continue', 'This account needs a password.');
+  { The launcher has waited for the program: neither file is in use any more. }
+  RemoveLauncherFolder(Folder);
   Log('The launcher returned ' + IntToStr(Outcome) + '.');
 
   if Outcome = 0 then

@@ -9,16 +9,30 @@
 #endif
 [Code]
 // Runs one program under an administrator's account through launcher.exe.
-// #include it into an Inno Setup script and call RunAsAdministrator from
-// [Code], e.g. in PrepareToInstall (installer.iss beside this file shows how):
+// #include it into an Inno Setup script and call it from [Code], e.g. in
+// PrepareToInstall (installer.iss beside this file shows how), with the
+// launcher and the program in the [Files] section (Flags: dontcopy):
 //
-//   Outcome := RunAsAdministrator(ExpandConstant('{tmp}\launcher.exe'),
-//     ExpandConstant('{tmp}\program.exe'), '/quiet "C:\Some Folder\\"',
-//     'Administrator rights are needed to continue', 'This account needs a password.');
+//   Error := CreateLauncherFolder(Folder);
+//   if Error = 0 then Error := ExtractToLauncherFolder('launcher.exe', Folder);
+//   if Error = 0 then Error := ExtractToLauncherFolder('program.exe', Folder);
+//   ...
+//   Outcome := RunAsAdministrator(Folder + '\launcher.exe', Folder + '\program.exe',
+//     '/quiet "C:\Some Folder\\"', 'Administrator rights are needed to continue',
+//     'This account needs a password.');
+//   RemoveLauncherFolder(Folder);
 //
-// It sets the dialog's caption and its empty-password message in this process
-// (the launcher reads both from the environment it inherits), starts the
-// launcher in the Windows folder, waits for it and returns:
+// CreateLauncherFolder makes a new folder in {tmp} that the other account
+// can read (see "Why a folder of its own" below) and returns 0 with its path
+// in Folder, or the Windows error of the call that failed.
+// ExtractToLauncherFolder extracts a file of the [Files] section into it and
+// returns 0, or the Windows error of the copy (ExtractTemporaryFile raises an
+// exception when it fails). RemoveLauncherFolder deletes the folder and its
+// files; setup also removes it with {tmp} when it ends.
+//
+// RunAsAdministrator sets the dialog's caption and its empty-password message
+// in this process (the launcher reads both from the environment it inherits),
+// starts the launcher in the Windows folder, waits for it and returns:
 //   0 or more   the launcher's exit code, unsigned (0 to 4294967295);
 //   below 0     minus the Windows error of the call that failed: setting a
 //               text, CreateProcessW (the launcher did not start) or, should
@@ -42,8 +56,35 @@
 // stops answering too.
 //
 // The program inherits the Windows folder as its current directory, which the
-// other account can open. That account must also be able to read the program:
-// {tmp} lies in the invoking user's temporary folder.
+// other account can open.
+//
+// Why a folder of its own: the other account's logon must be able to read the
+// launcher and the program. {tmp} lies in the invoking user's temporary
+// folder, whose access list (passed on to everything in it) lets in only that
+// user, SYSTEM and Administrators; and under User Account Control the
+// administrator's logon gets a filtered token, in which Administrators only
+// denies, so that logon would most likely not be able to read the files there
+// (CreateProcessWithLogonW would fail with 5, access denied). The new folder
+// gets its own, protected access list when it is created, passed on to the
+// files put into it (LAUNCHER_FOLDER_ACCESS below):
+//   SYSTEM, Administrators and the folder's owner: full control;
+//   Authenticated Users (every account that has logged on): read and execute,
+//   nothing more.
+// The invoking user (the folder's owner) can still write there. The
+// administrator trusts what that user extracted, as with any installer run
+// from that user's folder. Access to the file is all that counts: opening a
+// file by its full path needs no right on the folders above it (everyone
+// holds "Bypass traverse checking").
+//
+// ExtractTemporaryFile writes only to {tmp}, so ExtractToLauncherFolder
+// copies the file from there with CopyFileW: a copy is a new file and takes
+// the access list its folder passes on (a moved file would keep its own).
+//
+// The owner's entry names OWNER RIGHTS ("OW"), not the user's SID: the folder
+// and the files in it belong to the account that created them, the invoking
+// user (or, in an elevated setup, Administrators). So the access list is one
+// constant text, where the user's SID would have to be read out of a token
+// buffer, which Pascal Script cannot do. Windows knows "OW" from Vista on.
 
 type
   TLauncherStartupInfo = record
@@ -73,6 +114,12 @@ type
     ThreadId: Cardinal;
   end;
 
+  TLauncherSecurityAttributes = record
+    Size: Cardinal;
+    SecurityDescriptor: Cardinal;
+    InheritHandle: Longint;
+  end;
+
   TLauncherMessage = record
     Window: Cardinal;
     Id: Cardinal;
@@ -91,6 +138,16 @@ const
   LAUNCHER_QS_ALLINPUT = $04FF;
   LAUNCHER_PM_REMOVE = 1;
   LAUNCHER_ERROR_INTERNAL_ERROR = 1359;
+  LAUNCHER_ERROR_ALREADY_EXISTS = 183;
+  LAUNCHER_SECURITY_ATTRIBUTES_SIZE = 12;
+  LAUNCHER_SDDL_REVISION_1 = 1;
+  { The access list of the launcher's folder, in the security descriptor
+    language: protected from the entries of the folder above (P); for the
+    folder and, through inheritance (OICI), every file and folder in it: full
+    control (FA) for SYSTEM (SY), Administrators (BA) and the owner (OW), and
+    read and execute (0x1200a9: FILE_GENERIC_READ | FILE_GENERIC_EXECUTE) for
+    Authenticated Users (AU). }
+  LAUNCHER_FOLDER_ACCESS = 'D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;AU)';
 
 function LauncherCreateProcess(ApplicationName, CommandLine: String;
   ProcessAttributes, ThreadAttributes: Cardinal; InheritHandles: Longint;
@@ -106,6 +163,16 @@ function LauncherGetCurrentProcessId: Cardinal;
   external 'GetCurrentProcessId@kernel32.dll stdcall';
 function LauncherSetEnvironmentVariable(Name, Value: String): Longint;
   external 'SetEnvironmentVariableW@kernel32.dll stdcall';
+function LauncherConvertAccessText(Text: String; Revision: Cardinal; var Descriptor: Cardinal;
+  SizeNotWanted: Cardinal): Longint;
+  external 'ConvertStringSecurityDescriptorToSecurityDescriptorW@advapi32.dll stdcall';
+function LauncherCreateDirectory(Path: String;
+  var SecurityAttributes: TLauncherSecurityAttributes): Longint;
+  external 'CreateDirectoryW@kernel32.dll stdcall';
+function LauncherLocalFree(Memory: Cardinal): Cardinal;
+  external 'LocalFree@kernel32.dll stdcall';
+function LauncherCopyFile(ExistingPath, NewPath: String; FailIfExists: Longint): Longint;
+  external 'CopyFileW@kernel32.dll stdcall';
 function LauncherMsgWaitForMultipleObjects(Count: Cardinal; var Handle: Cardinal;
   WaitAll: Longint; Milliseconds, WakeMask: Cardinal): Cardinal;
   external 'MsgWaitForMultipleObjects@user32.dll stdcall';
@@ -117,15 +184,73 @@ function LauncherTranslateMessage(var Msg: TLauncherMessage): Longint;
 function LauncherDispatchMessage(var Msg: TLauncherMessage): Longint;
   external 'DispatchMessageW@user32.dll stdcall';
 
+{ The last error of the system call that just failed; never 0. }
+function LauncherLastError(): Cardinal;
+begin
+  Result := DLLGetLastError();
+  if Result = 0 then
+    Result := LAUNCHER_ERROR_INTERNAL_ERROR;
+end;
+
 { Minus the last error of the system call that just failed; never 0. }
 function LauncherFailure(): Int64;
-var
-  LastError: Longint;
 begin
-  LastError := DLLGetLastError();
-  if LastError = 0 then
-    LastError := LAUNCHER_ERROR_INTERNAL_ERROR;
-  Result := -LastError;
+  Result := LauncherLastError();
+  Result := -Result;
+end;
+
+// Makes a new folder in {tmp} with the access list above; returns 0 and its
+// path in Folder, or the Windows error of the call that failed.
+// CreateDirectoryW gives the folder that access list, and fails if the folder
+// exists: a folder made by someone else, with another access list, is never
+// used. The next name is tried then.
+function CreateLauncherFolder(var Folder: String): Cardinal;
+var
+  SecurityAttributes: TLauncherSecurityAttributes;
+  Descriptor: Cardinal;
+  Attempt: Integer;
+begin
+  Folder := '';
+  Descriptor := 0;
+  if LauncherConvertAccessText(LAUNCHER_FOLDER_ACCESS, LAUNCHER_SDDL_REVISION_1, Descriptor,
+       0) = 0 then
+  begin
+    Result := LauncherLastError();
+    Exit;
+  end;
+  SecurityAttributes.Size := LAUNCHER_SECURITY_ATTRIBUTES_SIZE;
+  SecurityAttributes.SecurityDescriptor := Descriptor;
+  SecurityAttributes.InheritHandle := 0;
+  Attempt := 0;
+  repeat
+    Attempt := Attempt + 1;
+    Folder := ExpandConstant('{tmp}\launcher') + IntToStr(Attempt);
+    if LauncherCreateDirectory(Folder, SecurityAttributes) <> 0 then
+      Result := 0
+    else
+      Result := LauncherLastError();
+  until (Result <> LAUNCHER_ERROR_ALREADY_EXISTS) or (Attempt >= 100);
+  LauncherLocalFree(Descriptor);
+  if Result <> 0 then
+    Folder := '';
+end;
+
+// Extracts FileName from the [Files] section into Folder (made by
+// CreateLauncherFolder), through {tmp}; returns 0, or the error of the copy.
+function ExtractToLauncherFolder(const FileName, Folder: String): Cardinal;
+begin
+  ExtractTemporaryFile(FileName);
+  if LauncherCopyFile(ExpandConstant('{tmp}\') + FileName, Folder + '\' + FileName, 1) = 0 then
+    Result := LauncherLastError()
+  else
+    Result := 0;
+end;
+
+{ Deletes the folder that CreateLauncherFolder made, with the files in it. }
+procedure RemoveLauncherFolder(const Folder: String);
+begin
+  if Folder <> '' then
+    DelTree(Folder, True, True, True);
 end;
 
 { Sets an environment variable of this process. An empty value is passed

@@ -22,6 +22,30 @@
 // extracts the launcher and the program from the Binary table into a fresh
 // folder of the temporary folder, and deletes them when the launcher ends.
 //
+// That folder gets an access list of its own: the other account's logon must
+// be able to read the launcher and the program. The temporary folder's access
+// list (passed on to everything in it) lets in only the invoking user, SYSTEM
+// and Administrators; and under User Account Control the administrator's
+// logon gets a filtered token, in which Administrators only denies, so that
+// logon would most likely not be able to read files there
+// (CreateProcessWithLogonW would fail with 5, access denied). The folder is
+// created with a protected access list, passed on to the files extracted into
+// it (kFolderAccess below):
+//   SYSTEM, Administrators and the folder's owner: full control;
+//   Authenticated Users (every account that has logged on): read and execute,
+//   nothing more.
+// The invoking user (the folder's owner) can still write there. The
+// administrator trusts what that user extracted, as with any installer run
+// from that user's folder. Access to the file is all that counts: opening a
+// file by its full path needs no right on the folders above it (everyone
+// holds "Bypass traverse checking").
+//
+// The owner's entry names OWNER RIGHTS ("OW") rather than the user's SID, as
+// the NSIS and Inno Setup samples do, which cannot read a token: the folder
+// and the files belong to the account whose process creates them, the
+// invoking user (or, in an elevated installation, Administrators). Windows
+// knows "OW" from Vista on.
+//
 // The launcher's exit code goes to the installer's log, and becomes the
 // action's result: 0 succeeds, 1223 (cancelled) and 1602 (the program's own
 // user exit) end the installation as a user exit (msiexec returns 1602),
@@ -29,10 +53,11 @@
 // why.
 //
 // Plain Win32: builds with MinGW-w64 and with Microsoft's compiler; link
-// msi.lib and export the entry with run_as_administrator.def.
+// msi.lib and advapi32.lib and export the entry with run_as_administrator.def.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <cstdlib>
@@ -45,6 +70,14 @@ namespace {
 
 constexpr DWORD kCancelled = 1223;   // ERROR_CANCELLED
 constexpr int kNoUserInterface = 2;  // INSTALLUILEVEL_NONE
+// The access list of the launcher's folder, in the security descriptor
+// language: protected from the entries of the folder above (P); for the
+// folder and, through inheritance (OICI), every file and folder in it: full
+// control (FA) for SYSTEM (SY), Administrators (BA) and the owner (OW), and
+// read and execute (0x1200a9: FILE_GENERIC_READ | FILE_GENERIC_EXECUTE) for
+// Authenticated Users (AU).
+constexpr const wchar_t* kFolderAccess =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;AU)";
 
 class MsiHandle {
   public:
@@ -124,7 +157,25 @@ DWORD UserInterfaceProcess(MSIHANDLE install) {
     return 0;
 }
 
-// A fresh folder in the temporary folder, removed with the files put into it.
+// A security descriptor made from its text, released with the object.
+class SecurityDescriptor {
+  public:
+    explicit SecurityDescriptor(const wchar_t* text) {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1,
+                                                                  &descriptor_, nullptr))
+            throw Failure{L"making the folder's access list", GetLastError()};
+    }
+    SecurityDescriptor(const SecurityDescriptor&) = delete;
+    SecurityDescriptor& operator=(const SecurityDescriptor&) = delete;
+    ~SecurityDescriptor() { LocalFree(descriptor_); }
+    PSECURITY_DESCRIPTOR get() const { return descriptor_; }
+
+  private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
+
+// A fresh folder in the temporary folder that the other account can read,
+// removed with the files put into it.
 class ScratchFolder {
   public:
     ScratchFolder() {
@@ -132,10 +183,18 @@ class ScratchFolder {
         DWORD length = GetTempPathW(MAX_PATH + 1, temp);
         if (length == 0 || length > MAX_PATH)
             throw Failure{L"finding the temporary folder", GetLastError()};
+        SecurityDescriptor access(kFolderAccess);
+        SECURITY_ATTRIBUTES attributes{};
+        attributes.nLength = sizeof(attributes);
+        attributes.lpSecurityDescriptor = access.get();
+        attributes.bInheritHandle = FALSE;
+        // CreateDirectoryW gives the new folder that access list, and fails
+        // if the folder exists: a folder made by someone else, with another
+        // access list, is never used. The next name is tried then.
         for (unsigned attempt = 0;; ++attempt) {
             path_ = std::wstring(temp) + L"launcher-" + std::to_wstring(GetCurrentProcessId()) +
                     L"-" + std::to_wstring(GetTickCount() + attempt);
-            if (CreateDirectoryW(path_.c_str(), nullptr)) return;
+            if (CreateDirectoryW(path_.c_str(), &attributes)) return;
             DWORD error = GetLastError();
             if (error != ERROR_ALREADY_EXISTS || attempt == 100)
                 throw Failure{L"creating " + path_, error};

@@ -13,10 +13,13 @@
 ;
 ; Without -NOCD, makensis reads relative paths from this script's folder.
 ;
-; The installer's exit code is the launcher's: 0 when the program ran and
-; ended with 0, 1223 when the user cancelled the credential dialog, 1602 when
-; the program itself reported a user exit, anything else after the launcher
-; has shown why.
+; The installer extracts the launcher and the program into a folder of their
+; own that the other account can read (see launcher.nsh), runs the program
+; and removes the folder. Its exit code is the launcher's: 0 when the program
+; ran and ended with 0, 1223 when the user cancelled the credential dialog,
+; 1602 when the program itself reported a user exit, anything else after the
+; launcher has shown why; or the Windows error that stopped it making the
+; folder or starting the launcher.
 
 Unicode true
 !include LogicLib.nsh
@@ -49,22 +52,33 @@ AutoCloseWindow true
 Page instfiles
 
 Section "Run the program under an administrator account"
-  InitPluginsDir
-  File "/oname=$PLUGINSDIR\launcher.exe" "${LAUNCHER}"
-  File "/oname=$PLUGINSDIR\program.exe" "${PROGRAM}"
+  ; The launcher and the program go into a folder of their own that the other
+  ; account can read (see launcher.nsh): not into $PLUGINSDIR itself.
+  ${CreateLauncherFolder}
+  Pop $7
+  ${If} ${Errors}
+    SetErrorLevel $7
+    MessageBox MB_ICONSTOP|MB_OK "Could not create a folder for the launcher (error $7)." /SD IDOK
+    Abort
+  ${EndIf}
+  File "/oname=$7\launcher.exe" "${LAUNCHER}"
+  File "/oname=$7\program.exe" "${PROGRAM}"
 
   ; Sections run on a worker thread while the installer's window thread keeps
   ; pumping messages, so waiting here leaves that window (and the dialog it
   ; owns) responsive.
-  ${RunAsAdministrator} "$PLUGINSDIR\launcher.exe" "$PLUGINSDIR\program.exe" `${PROGRAM_ARGS}` \
+  ${RunAsAdministrator} "$7\launcher.exe" "$7\program.exe" `${PROGRAM_ARGS}` \
       "Administrator rights are needed to continue" "This account needs a password."
   Pop $8
   ${If} ${Errors}
     SetErrorLevel $8
     MessageBox MB_ICONSTOP|MB_OK "Could not start the launcher (error $8)." /SD IDOK
+    ; Ending the installer removes $PLUGINSDIR with the folder in it.
     Abort
   ${EndIf}
   SetErrorLevel $8
+  ; The launcher has waited for the program: neither file is in use any more.
+  RMDir /r $7
 
   ${If} $8 = 0
     DetailPrint "The program finished."

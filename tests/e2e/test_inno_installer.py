@@ -1,7 +1,9 @@
 """The Inno Setup sample installer, built with ISCC from the scripts as they
 ship, drives the launcher: arguments, cancel, the child's user exit, a
 failure the launcher has shown and the owner of the dialog. The probe, its
-arguments and the installer runs are the NSIS cases' own."""
+arguments and the installer runs are the NSIS cases' own; every run checks
+the folder setup extracted the launcher and the program into
+(folder_acl.py), with the recorder in the wizard's process too."""
 
 import os
 import re
@@ -41,6 +43,10 @@ def iscc():
 
 @pytest.fixture(scope="session")
 def inno_installer(wine, programs, iscc, tmp_path_factory):
+    if wine.arch == "win64":
+        pytest.skip("Inno Setup's setups are 32-bit only, and the x86_64 build's folder ACL "
+                    "recorder cannot go into them (the i686 build and the 32-bit lane run "
+                    "these cases)")
     work = tmp_path_factory.mktemp("inno")
     # ISCC's own command line cannot carry a double quote in a /D value, so
     # the values go into a script that defines them and includes the sample.
@@ -76,25 +82,31 @@ def test_include_refuses_a_64_bit_setup(wine, iscc, tmp_path):
 
 
 def run_setup(launch, installer, *switches):
+    """Runs setup; gives the outcome, setup's log and the folder it extracted
+    the launcher and the program into, checked."""
     launch.timeout = SETUP_TIMEOUT
     log = launch.file("setup.log")
     log.unlink(missing_ok=True)
-    outcome = run_installer(launch, installer, *switches, f'/LOG="{launch.win("setup.log")}"')
+    # The wizard runs in <installer>.tmp, which the installer starts.
+    outcome, folders = run_installer(launch, installer, *switches,
+                                     f'/LOG="{launch.win("setup.log")}"',
+                                     follow=[installer.stem + ".tmp"])
     text = log.read_bytes().decode("utf-8-sig", errors="replace") if log.exists() else ""
-    return outcome, text
+    return outcome, text, folders.launch_folder()
 
 
 def test_silent_run_passes_the_arguments_exactly(launch, inno_installer):
     launch.answer_session_user()
-    outcome, log = run_setup(launch, inno_installer, *SILENT)
+    outcome, log, folder = run_setup(launch, inno_installer, *SILENT)
     assert outcome.exit_code == 0, log[-3000:]
     assert "The launcher returned 0." in log
-    silent_launch_child(outcome, PROGRAM_TOKENS)
+    child = silent_launch_child(outcome, PROGRAM_TOKENS)
+    assert child["shell_tokens"][0].lower() == folder.lower() + "\\program.exe"
 
 
 def test_cancel_stops_setup_before_the_program(launch, inno_installer):
     launch.answer_cancel()
-    outcome, log = run_setup(launch, inno_installer, *SILENT)
+    outcome, log, _ = run_setup(launch, inno_installer, *SILENT)
     assert outcome.exit_code == PREPARE_TO_INSTALL_FAILED, log[-3000:]
     assert "The launcher returned 1223." in log
     outcome.assert_boxes()
@@ -106,7 +118,7 @@ def test_cancel_stops_setup_before_the_program(launch, inno_installer):
 def test_programs_user_exit_stops_setup(launch, inno_installer):
     launch.answer_session_user()
     launch.probe_exit_code = 1602
-    outcome, log = run_setup(launch, inno_installer, *SILENT)
+    outcome, log, _ = run_setup(launch, inno_installer, *SILENT)
     assert outcome.exit_code == PREPARE_TO_INSTALL_FAILED, log[-3000:]
     assert "The launcher returned 1602." in log
     outcome.assert_boxes()
@@ -116,7 +128,7 @@ def test_programs_user_exit_stops_setup(launch, inno_installer):
 def test_failure_the_launcher_has_shown_stops_setup_and_is_logged(launch, inno_installer):
     launch.answer_session_user()
     launch.probe_exit_code = 5
-    outcome, log = run_setup(launch, inno_installer, *SILENT)
+    outcome, log, _ = run_setup(launch, inno_installer, *SILENT)
     assert outcome.exit_code == PREPARE_TO_INSTALL_FAILED, log[-3000:]
     outcome.assert_boxes("Error 5: failed to start downloader")
     assert "The launcher returned 1064." in log
@@ -159,7 +171,7 @@ class WizardClicker:
 def test_wizard_window_owns_the_dialog(launch, inno_installer):
     launch.answer_session_user()
     with WizardClicker(launch.wine.base_environment()) as clicker:
-        outcome, log = run_setup(launch, inno_installer)
+        outcome, log, _ = run_setup(launch, inno_installer)
     assert outcome.exit_code == 0, log[-3000:]
     assert clicker.presses >= 2
     [prompt] = outcome.prompts

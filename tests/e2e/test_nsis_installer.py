@@ -1,6 +1,7 @@
 """The NSIS sample installer, built with makensis from the script as it
 ships, drives the launcher: arguments, cancel, the child's user exit and the
-owner of the dialog."""
+owner of the dialog. Every run checks the folder the installer extracted the
+launcher and the program into (folder_acl.py)."""
 
 import re
 import shutil
@@ -10,6 +11,7 @@ from pathlib import Path
 
 import pytest
 
+from folder_acl import FolderRecorder
 from installer_cases import PROGRAM_ARGS, PROGRAM_TOKENS, silent_launch_child
 from wine_driver import windows_path
 
@@ -37,14 +39,17 @@ def machine_runs_32_bit_code():
 
 
 def nsis_target(wine, makensis):
-    """x86 where 32-bit code runs; else, for the x86_64 build under 64-bit Wine,
-    NSIS's amd64 stub and System plug-in where this NSIS has them."""
-    if wine.arch == "win32" or machine_runs_32_bit_code():
+    """The build's word size, which the folder ACL recorder loaded into the
+    installer has: x86 for the i686 build under 32-bit Wine; for the x86_64
+    build under 64-bit Wine, NSIS's amd64 stub and System plug-in where this
+    NSIS has them."""
+    if wine.arch == "win32":
         return "x86-unicode"
     if (nsis_dir(makensis) / "Plugins" / "amd64-unicode" / "System.dll").is_file():
         return "amd64-unicode"
-    pytest.skip("this machine cannot run 32-bit code, and this NSIS has no amd64-unicode "
-                "System plug-in: its installers are x86 only")
+    pytest.skip("this NSIS has no amd64-unicode System plug-in, so its installers are x86 "
+                "only, and the x86_64 build's recorder cannot go into them (the i686 build "
+                "and the 32-bit lane run these cases)")
 
 
 @pytest.fixture(scope="session")
@@ -64,24 +69,31 @@ def installer(wine, programs, tmp_path_factory):
     return out
 
 
-def run_installer(launch, installer, *switches):
+def run_installer(launch, installer, *switches, follow=()):
+    """Runs the installer with the folder ACL recorder in it (and in the
+    programs named in `follow` that it starts); gives the outcome and the
+    recorder."""
     # The caption must come from the installer, not from the test's environment.
     launch.caption = None
-    return launch.start_raw(windows_path(installer),
-                            " ".join([f'"{windows_path(installer)}"', *switches]))
+    folders = FolderRecorder(launch, follow)
+    outcome = launch.start_raw(windows_path(installer),
+                               " ".join([f'"{windows_path(installer)}"', *switches]))
+    return outcome, folders
 
 
 def test_silent_run_passes_the_arguments_exactly(launch, installer):
     launch.answer_session_user()
-    outcome = run_installer(launch, installer, "/S")
+    outcome, folders = run_installer(launch, installer, "/S")
     assert outcome.exit_code == 0, outcome.run.stderr[-2000:]
-    silent_launch_child(outcome, PROGRAM_TOKENS)
+    child = silent_launch_child(outcome, PROGRAM_TOKENS)
+    assert child["shell_tokens"][0].lower().startswith(folders.launch_folder().lower() + "\\")
 
 
 def test_cancel_stops_the_installer_before_the_program(launch, installer):
     launch.answer_cancel()
-    outcome = run_installer(launch, installer, "/S")
+    outcome, folders = run_installer(launch, installer, "/S")
     assert outcome.exit_code == CANCELLED
+    folders.launch_folder()
     outcome.assert_boxes()
     assert len(outcome.prompts) == 1
     assert outcome.logons == []
@@ -91,8 +103,9 @@ def test_cancel_stops_the_installer_before_the_program(launch, installer):
 def test_programs_user_exit_is_the_installers_exit_code(launch, installer):
     launch.answer_session_user()
     launch.probe_exit_code = USER_EXIT
-    outcome = run_installer(launch, installer, "/S")
+    outcome, folders = run_installer(launch, installer, "/S")
     assert outcome.exit_code == USER_EXIT
+    folders.launch_folder()
     outcome.assert_boxes()
     assert len(outcome.probe) == 1
 
@@ -100,15 +113,17 @@ def test_programs_user_exit_is_the_installers_exit_code(launch, installer):
 def test_failure_the_launcher_has_shown_is_the_installers_exit_code(launch, installer):
     launch.answer_session_user()
     launch.probe_exit_code = 5
-    outcome = run_installer(launch, installer, "/S")
+    outcome, folders = run_installer(launch, installer, "/S")
     assert outcome.exit_code == FAILURE_EXIT
+    folders.launch_folder()
     outcome.assert_boxes("Error 5: failed to start downloader")
 
 
 def test_installer_window_owns_the_dialog(launch, installer):
     launch.answer_cancel()
-    outcome = run_installer(launch, installer)
+    outcome, folders = run_installer(launch, installer)
     assert outcome.exit_code == CANCELLED
+    folders.launch_folder()
     [prompt] = outcome.prompts
     assert prompt["hwnd_parent"] != 0
     assert prompt["hwnd_parent_pid"] == outcome.started_process_id

@@ -127,6 +127,7 @@ done
     "$e2e/test_nsis_installer.py::test_silent_run_passes_the_arguments_exactly" \
     "$e2e/test_msi_installer.py::test_silent_installation_passes_the_arguments" \
     "$e2e/test_msi_installer.py::test_user_exit_ends_the_installation[cancel]" \
+    "$e2e/test_msi_installer.py::test_action_extracts_into_a_folder_other_accounts_can_read" \
     "$e2e/test_inno_installer.py"
 "$python" -m pytest -p no:cacheprovider -q -rfEs --durations=0 \
     --basetemp="${TMPDIR:-/tmp}/lane32-e2e" --junitxml="$results/e2e.xml" "$@"

@@ -2,7 +2,7 @@
 // and returns its exit code. The command line does not pass through any
 // quoting of ours or Wine's: it is read from a file.
 //
-//   raw_starter.exe <request file> [refuse-dll-search]
+//   raw_starter.exe <request file> [refuse-dll-search | inject <dll>]
 //
 // The request file is UTF-8: its first line is the application name (an
 // empty line passes NULL), and everything after the first line feed is the
@@ -14,7 +14,9 @@
 // CreateProcessW; without refuse-dll-search, a start that fails in Wine's
 // own start-up of the new process is tried again first (see start_retry.h).
 // With refuse-dll-search, the program's start-up restriction of the DLL
-// search fails (see dll_search_refusal.h).
+// search fails (see dll_search_refusal.h). With inject, the program is
+// started suspended and <dll> is loaded into it before its own code runs
+// (see dll_injection.h); a DLL that cannot be queued fails the start.
 #include <windows.h>
 
 #include <cstdio>
@@ -22,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "dll_injection.h"
 #include "dll_search_refusal.h"
 #include "start_retry.h"
 #include "text_files.h"
@@ -53,8 +56,10 @@ bool ReadFileBytes(const wchar_t* path, std::string& bytes) {
 int wmain(int argc, wchar_t** argv) {
     std::string request;
     const bool refuse_dll_search = argc == 3 && std::wcscmp(argv[2], L"refuse-dll-search") == 0;
-    if ((argc != 2 && !refuse_dll_search) || !ReadFileBytes(argv[1], request)) {
-        std::fwprintf(stderr, L"usage: raw_starter <request file> [refuse-dll-search]\n");
+    const wchar_t* inject = argc == 4 && std::wcscmp(argv[2], L"inject") == 0 ? argv[3] : nullptr;
+    if ((argc != 2 && !refuse_dll_search && !inject) || !ReadFileBytes(argv[1], request)) {
+        std::fwprintf(stderr,
+                      L"usage: raw_starter <request file> [refuse-dll-search | inject <dll>]\n");
         return 2;
     }
     std::string::size_type line_end = request.find('\n');
@@ -76,8 +81,21 @@ int wmain(int argc, wchar_t** argv) {
                                                              process, error);
     } else {
         started = testing_support::CreateProcessRetryingStartFailure(
-            application_name, writable.data(), 0, nullptr, nullptr, &startup_info, &process);
+            application_name, writable.data(), inject ? CREATE_SUSPENDED : 0, nullptr, nullptr,
+            &startup_info, &process);
         if (!started) error = GetLastError();
+    }
+    if (started && inject) {
+        error = testing_support::QueueDllLoad(process.hProcess, process.hThread, inject);
+        if (error != 0) {
+            std::fwprintf(stderr, L"raw_starter: could not load %ls into the program (%lu)\n",
+                          inject, error);
+            TerminateProcess(process.hProcess, 1);
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+            return static_cast<int>(kStartFailed + error);
+        }
+        ResumeThread(process.hThread);
     }
     if (!started) {
         std::fwprintf(stderr, L"raw_starter: CreateProcessW failed with %lu\n", error);
