@@ -3,9 +3,11 @@ in the build's private prefix, with the scripted credential dialog, the
 logon stand-in and the probe child.
 
 ctest passes the build's file locations in LAUNCHER_E2E_* variables and runs
-the suite after the prefix fixture and under Xvfb. By hand:
-    build/<name>/wine-prefix.sh start
-    LAUNCHER_E2E_BUILD_DIR=build/<name> xvfb-run -a python3 -m pytest tests/e2e
+the suite after the prefix fixture and under Xvfb. By hand, with the prefix
+started on the same display as the suite (Wine's desktop process keeps the
+display it was started with, and boxes shown on a later one fail):
+    LAUNCHER_E2E_BUILD_DIR=$PWD/build/<name> xvfb-run -a sh -c \
+        'build/<name>/wine-prefix.sh start && python3 -m pytest tests/e2e'
     build/<name>/wine-prefix.sh stop
 """
 

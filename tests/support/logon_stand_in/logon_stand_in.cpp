@@ -45,6 +45,7 @@
 #include <utility>
 #include <vector>
 
+#include "dll_injection.h"
 #include "import_patch.h"
 #include "json_record.h"
 #include "start_retry.h"
@@ -209,21 +210,6 @@ bool IsThisExecutable(const wchar_t* application_name) {
            CompareStringOrdinal(application_name, -1, own, -1, TRUE) == CSTR_EQUAL;
 }
 
-// Loads the consent stand-in into a process that was started suspended: an
-// APC queued to its first thread runs once the loader has bound its imports
-// and before its entry point.
-bool QueueConsentStandIn(const PROCESS_INFORMATION& process, const std::wstring& dll) {
-    SIZE_T bytes = (dll.size() + 1) * sizeof(wchar_t);
-    void* remote =
-        VirtualAllocEx(process.hProcess, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (!remote || !WriteProcessMemory(process.hProcess, remote, dll.c_str(), bytes, nullptr)) {
-        return false;
-    }
-    void* load_library =
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW"));
-    return load_library && QueueUserAPC(reinterpret_cast<PAPCFUNC>(load_library), process.hThread,
-                                        reinterpret_cast<ULONG_PTR>(remote));
-}
 
 std::string DescribeCall(int call, LPCWSTR user, LPCWSTR domain, LPCWSTR password,
                          DWORD logon_flags, LPCWSTR application_name, LPCWSTR command_line,
@@ -286,8 +272,10 @@ BOOL WINAPI LogonStandIn(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD l
         return Fail(record, GetLastError());
     }
     if (!consent_dll.empty()) {
-        if (!QueueConsentStandIn(*process_information, consent_dll)) {
-            DWORD error = GetLastError();
+        // Loaded before any of the instance's own code runs.
+        if (DWORD error = testing_support::QueueDllLoad(process_information->hProcess,
+                                                        process_information->hThread,
+                                                        consent_dll.c_str())) {
             TerminateProcess(process_information->hProcess, error);
             CloseHandle(process_information->hThread);
             CloseHandle(process_information->hProcess);
