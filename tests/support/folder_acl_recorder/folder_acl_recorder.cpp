@@ -47,6 +47,7 @@
 
 #include "dll_injection.h"
 #include "json_record.h"
+#include "security_descriptor_text.h"
 
 namespace {
 
@@ -59,7 +60,8 @@ using CreateProcessFunction = BOOL(WINAPI*)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUT
                                             LPSTARTUPINFOW, LPPROCESS_INFORMATION);
 
 // Memory that LocalFree releases, and a kernel handle.
-using LocalText = std::unique_ptr<wchar_t, HLOCAL(WINAPI*)(HLOCAL)>;
+using testing_support::DescriptorText;
+using testing_support::LocalText;
 using KernelHandle = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
 
 CreateDirectoryFunction g_create_directory = nullptr;
@@ -76,20 +78,6 @@ void Record(const char* event, const std::string& fields) {
     testing_support::AppendRecord(
         kLogVariable, std::string("{\"event\":\"") + event + "\"" +
                           Field("process_id", Number(GetCurrentProcessId())) + fields + "}");
-}
-
-// The security descriptor as SDDL: owner, group and access list, whichever it has.
-std::string DescriptorText(const SECURITY_ATTRIBUTES* attributes) {
-    if (!attributes || !attributes->lpSecurityDescriptor) return "null";
-    wchar_t* text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            attributes->lpSecurityDescriptor, SDDL_REVISION_1,
-            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-            &text, nullptr)) {
-        return testing_support::JsonString(L"unreadable: error " + std::to_wstring(GetLastError()));
-    }
-    const LocalText owned(text, LocalFree);
-    return testing_support::JsonString(owned.get());
 }
 
 BOOL WINAPI RecordedCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {

@@ -35,11 +35,13 @@
 
 #include "import_patch.h"
 #include "json_record.h"
+#include "security_descriptor_text.h"
 
 namespace {
 
 // Memory that LocalFree releases, a search, a loaded DLL and an installer handle.
-using LocalText = std::unique_ptr<wchar_t, HLOCAL(WINAPI*)(HLOCAL)>;
+using testing_support::DescriptorText;
+using testing_support::LocalText;
 using Search = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
 using Library = std::unique_ptr<HINSTANCE__, BOOL(WINAPI*)(HMODULE)>;
 struct InstallerHandle {
@@ -62,19 +64,6 @@ std::wstring g_folder;  // the last folder created
 void Print(const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
-}
-
-std::string DescriptorText(const SECURITY_ATTRIBUTES* attributes) {
-    if (!attributes || !attributes->lpSecurityDescriptor) return "null";
-    wchar_t* text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            attributes->lpSecurityDescriptor, SDDL_REVISION_1,
-            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-            &text, nullptr)) {
-        return "\"unreadable\"";
-    }
-    const LocalText owned(text, LocalFree);
-    return testing_support::JsonString(owned.get());
 }
 
 BOOL WINAPI RecordedCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_logon.h"
 #include "import_patch.h"
 #include "launcher/child_command_line.h"
 #include "launcher/entry.h"
@@ -41,19 +42,10 @@ int g_boxes = 0;
 
 std::wstring TextOrEmpty(const wchar_t* text) { return text ? text : L""; }
 
-// A real child that ends at once with the chosen exit code.
+// A real child that ends at once with the chosen exit code; null if none started.
 HANDLE StartChild(DWORD exit_code) {
-    wchar_t system_dir[MAX_PATH];
-    GetSystemDirectoryW(system_dir, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(system_dir) + L"\\cmd.exe\" /c exit " +
-                           std::to_wstring(static_cast<long>(exit_code));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
-        return nullptr;
-    }
+    if (!StartChildThatExitsWith(exit_code, &process)) return nullptr;
     CloseHandle(process.hThread);
     return process.hProcess;
 }

@@ -12,18 +12,6 @@ struct State {
 };
 State* g_state = nullptr;
 
-// A real child that ends at once with the chosen exit code.
-BOOL StartChild(DWORD exit_code, LPPROCESS_INFORMATION process_info) {
-    wchar_t system_dir[MAX_PATH];
-    GetSystemDirectoryW(system_dir, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(system_dir) + L"\\cmd.exe\" /c exit " +
-                           std::to_wstring(static_cast<long>(exit_code));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    return CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, process_info);
-}
-
 BOOL WINAPI FakeCreateProcessWithLogonW(LPCWSTR user, LPCWSTR domain, LPCWSTR password,
                                         DWORD logon_flags, LPCWSTR application, LPWSTR command,
                                         DWORD creation_flags, LPVOID environment,
@@ -55,10 +43,21 @@ BOOL WINAPI FakeCreateProcessWithLogonW(LPCWSTR user, LPCWSTR domain, LPCWSTR pa
         SetLastError(result.error);
         return FALSE;
     }
-    return StartChild(result.exit_code, process_info);
+    return StartChildThatExitsWith(result.exit_code, process_info);
 }
 
 }  // namespace
+
+BOOL StartChildThatExitsWith(DWORD exit_code, LPPROCESS_INFORMATION process_info) {
+    wchar_t system_dir[MAX_PATH];
+    GetSystemDirectoryW(system_dir, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(system_dir) + L"\\cmd.exe\" /c exit " +
+                           std::to_wstring(static_cast<long>(exit_code));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    return CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, process_info);
+}
 
 FakeLogon::FakeLogon() {
     g_state = new State();

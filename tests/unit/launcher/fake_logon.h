@@ -37,6 +37,9 @@ struct LogonResult {
     DWORD exit_code = 0;  // of the child otherwise
 };
 
+// Starts a real child that ends at once with `exit_code`.
+BOOL StartChildThatExitsWith(DWORD exit_code, LPPROCESS_INFORMATION process_info);
+
 class FakeLogon {
   public:
     FakeLogon();
