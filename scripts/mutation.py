@@ -524,6 +524,9 @@ class Runner:
                 os.killpg(p.pid, signal.SIGKILL)
                 p.wait()
                 rc = None
+            except BaseException:
+                os.killpg(p.pid, signal.SIGKILL)
+                raise
             out.seek(0)
             return rc, out.read().decode(errors="replace")
 
@@ -657,6 +660,8 @@ def main():
                              "end-to-end time-out, else an hour)")
     parser.add_argument("--equivalents", default=EQUIVALENTS, help=argparse.SUPPRESS)
     args = parser.parse_args()
+    # A stopped run still puts the source back and ends what it started.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
     equivalents = read_equivalents(args.equivalents)
     everything = population(args.files)
@@ -769,16 +774,20 @@ def main():
                             now = outputs(runner.build)
                             changed = [p for p, h in now.items() if runner.baseline.get(p) != h]
                             if not changed:
-                                status, detail = "survived", "no program changed"
+                                # The tests would run the very programs they
+                                # passed: nothing can tell this mutant apart.
+                                status, detail = "equivalent", "no program changed"
                             elif args.no_e2e:
                                 status, detail = "survived", "unit tests only"
                             else:
+                                # The cases, then the files, that killed earlier
+                                # mutants of this file; then the whole suite.
                                 rc = 0
                                 known = killers.get(m.path, [])
-                                if known:
-                                    rc, out = runner.run_e2e(e2e_timeout, known)
-                                if rc == 0:
-                                    rc, out = runner.run_e2e(e2e_timeout)
+                                known_files = sorted({k.split("::")[0] for k in known})
+                                for cases in (known, known_files, None):
+                                    if rc == 0 and (cases is None or cases):
+                                        rc, out = runner.run_e2e(e2e_timeout, cases)
                                 if rc == 0:
                                     status, detail = "survived", "unit and e2e"
                                 else:
