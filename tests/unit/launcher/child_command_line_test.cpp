@@ -70,6 +70,23 @@ TEST(EscapeQuotes, ReplacesEveryQuote) {
     EXPECT_EQ(launcher::EscapeQuotes(L"plain"), L"plain");
 }
 
+// Both texts are measured first and built in one allocation of exactly
+// their length (std::wstring reserves exactly what it is asked for beyond
+// twice its inline capacity, so the texts here are longer than that).
+TEST(ChildCommandLine, LineIsBuiltInOneAllocationOfItsExactLength) {
+    const std::wstring line = Build({L"C:\\Program Files\\a.exe", L"say \"hi\"", L"", L"dir\\",
+                                     L"with space\\\\", L"\\\\\"x", L"plain"});
+    EXPECT_EQ(line, L"\"C:\\Program Files\\a.exe\" \"say \\\"hi\\\"\" \"\" dir\\ "
+                    L"\"with space\\\\\\\\\" \\\\\\\\\\\"x plain");
+    EXPECT_EQ(line.capacity(), line.size());
+}
+
+TEST(EscapeQuotes, TextIsBuiltInOneAllocationOfItsExactLength) {
+    const std::wstring escaped = launcher::EscapeQuotes(L"say \\\"hi\\\" and \"bye\"");
+    EXPECT_EQ(escaped, L"say \\\\\\\"hi\\\\\\\" and \\\"bye\\\"");
+    EXPECT_EQ(escaped.capacity(), escaped.size());
+}
+
 TEST(ChildCommandLine, TokensOfOnlyQuotesOrBackslashesRoundTrip) {
     std::vector<std::wstring> tokens = {L"a.exe", L"\"", L"\"\"\"", L"\\", L"\\\\\\", L"\\\"\\"};
     EXPECT_EQ(Split(Build(tokens)), tokens);

@@ -79,10 +79,40 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
         EXPECT_EQ(system.name_lookups.size(), 6u);
         EXPECT_EQ(BytesOf(id), world);
 
-        // First success.
-        UseAccounts(system, {{L"VM", computer, L"VM", L"VM", SidTypeComputer}});
+        // First success, with a name as long as a computer's name can be: the
+        // system fills the whole count it was given, name and terminator. The
+        // buffer is still in use when the name is looked up, so what the system
+        // wrote must still be there then: a count larger than the buffer lets
+        // the system's terminator land on another variable, which overwrites it.
+        const std::wstring longest(MAX_COMPUTERNAME_LENGTH, L'W');
+        const std::wstring written = longest + L'\0';
+        const wchar_t* written_at = nullptr;
+        system.get_computer_name = [&](LPWSTR buffer, LPDWORD size) -> BOOL {
+            sizes_given.push_back(*size);
+            if (*size < written.size()) {
+                *size = static_cast<DWORD>(written.size());
+                SetLastError(ERROR_BUFFER_OVERFLOW);
+                return FALSE;
+            }
+            written.copy(buffer, written.size());
+            written_at = buffer;
+            *size = static_cast<DWORD>(longest.size());
+            return TRUE;
+        };
+        UseAccounts(system, {{longest, computer, longest, longest, SidTypeComputer}});
+        const principal_test::LookupAccountNameHandler resolve = system.lookup_account_name;
+        std::vector<std::wstring> buffer_at_lookups;
+        system.lookup_account_name = [&](LPCWSTR name, PSID sid, LPDWORD sid_size, LPWSTR domain,
+                                         LPDWORD domain_count, PSID_NAME_USE kind) -> BOOL {
+            buffer_at_lookups.emplace_back(written_at, written.size());
+            return resolve(name, sid, sid_size, domain, domain_count, kind);
+        };
         ASSERT_EQ(GetComputerSid(id), tarn::kNoError);
         EXPECT_EQ(BytesOf(id), computer);
+        EXPECT_EQ(system.name_lookups.back().name, longest);
+        ASSERT_FALSE(buffer_at_lookups.empty());
+        for (const std::wstring& buffer : buffer_at_lookups) EXPECT_EQ(buffer, written);
+        system.lookup_account_name = resolve;
         EXPECT_EQ(system.computer_name_calls, 5);
         for (DWORD size : sizes_given) EXPECT_EQ(size, MAX_COMPUTERNAME_LENGTH + 1u);
 
