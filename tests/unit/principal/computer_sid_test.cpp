@@ -5,6 +5,7 @@
 // WellKnownPrincipal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "scripted_system.h"
@@ -67,6 +68,19 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
         EXPECT_EQ(system.name_lookups[0].name, L"VM");
         EXPECT_TRUE(system.name_lookups[0].system_name_null);
 
+        // A success whose count claims the whole buffer, leaving no room for a
+        // terminator, is cut to the longest name a computer can have.
+        const principal_test::ComputerNameHandler name_of_two = system.get_computer_name;
+        system.get_computer_name = [&sizes_given](LPWSTR buffer, LPDWORD size) -> BOOL {
+            sizes_given.push_back(*size);
+            std::fill(buffer, buffer + *size, L'W');
+            return TRUE;
+        };
+        EXPECT_EQ(GetComputerSid(id), tarn::MakeResultCode(0x80070534u));
+        ASSERT_EQ(system.name_lookups.size(), 2u);
+        EXPECT_EQ(system.name_lookups[1].name, std::wstring(MAX_COMPUTERNAME_LENGTH, L'W'));
+        system.get_computer_name = name_of_two;
+
         // The computer's name is resolved as a domain name: five calls at most.
         system.lookup_account_name = [](LPCWSTR, PSID, LPDWORD sid_size, LPWSTR,
                                         LPDWORD domain_count, PSID_NAME_USE) -> BOOL {
@@ -76,7 +90,7 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
             return FALSE;
         };
         EXPECT_EQ(GetComputerSid(id), tarn::kOperationCancelled);
-        EXPECT_EQ(system.name_lookups.size(), 6u);
+        EXPECT_EQ(system.name_lookups.size(), 7u);
         EXPECT_EQ(BytesOf(id), world);
 
         // First success, with a name as long as a computer's name can be: the
@@ -113,7 +127,7 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
         ASSERT_FALSE(buffer_at_lookups.empty());
         for (const std::wstring& buffer : buffer_at_lookups) EXPECT_EQ(buffer, written);
         system.lookup_account_name = resolve;
-        EXPECT_EQ(system.computer_name_calls, 5);
+        EXPECT_EQ(system.computer_name_calls, 6);
         for (DWORD size : sizes_given) EXPECT_EQ(size, MAX_COMPUTERNAME_LENGTH + 1u);
 
         // From now on the cache answers; nothing reaches the system.
@@ -144,7 +158,7 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
         EXPECT_EQ(system.well_known_domain_sids, (std::vector<Bytes>{computer, computer}));
         EXPECT_EQ(system.well_known_sizes,
                   (std::vector<DWORD>{SECURITY_MAX_SID_SIZE, SECURITY_MAX_SID_SIZE}));
-        EXPECT_EQ(system.computer_name_calls, 5);
+        EXPECT_EQ(system.computer_name_calls, 6);
 
         system.create_well_known_sid = [](WELL_KNOWN_SID_TYPE, PSID, PSID, DWORD*) -> BOOL {
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -152,7 +166,7 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
         };
         EXPECT_EQ(SidFromWellKnown(WellKnownPrincipal::AccountGuest, account),
                   tarn::kInvalidArgument);
-        EXPECT_EQ(system.name_lookups.size(), 8u);
+        EXPECT_EQ(system.name_lookups.size(), 9u);
     }
 
     // The system's own CreateWellKnownSid on the cached SID.
