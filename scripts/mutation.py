@@ -628,6 +628,12 @@ class Runner:
         return rc, out
 
 
+def running_case(out):
+    """The GoogleTest case that a crashed program had started last."""
+    started = re.findall(r"^\[ RUN      \] (\S+)", out, re.M)
+    return started[-1] if started else "its start-up"
+
+
 def failing_cases(out):
     names = re.findall(r"^(?:FAILED|ERROR) (\S+)", out, re.M)
     names += re.findall(r"^\[  FAILED  \] ([^\s,]+)", out, re.M)
@@ -763,8 +769,10 @@ def main():
                                 status = "killed"
                                 cases = failing_cases(out)
                                 detail = unit["name"] + (
-                                    ": " + cases[0] if cases else
-                                    " (time-out)" if rc is None else "")
+                                    " (time-out)" if rc is None else
+                                    " crashed in " + running_case(out)
+                                    if "Unhandled exception" in out else
+                                    ": " + cases[0] if cases else "")
                                 break
                     if status is None:
                         rc, out = runner.build_targets(None)
