@@ -314,6 +314,42 @@ TEST(CustomAction, MissingBinaryRowFailsAndClosesOnlyItsOwnHandles) {
     ExpectCleanedUp(installer);
 }
 
+TEST(CustomAction, FailedWriteFails) {
+    ScriptedInstaller installer;
+    ScriptPackage(installer);
+    installer.write_file = [](HANDLE, LPCVOID, DWORD, LPDWORD written) -> BOOL {
+        *written = 0;
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    };
+    EXPECT_EQ(installer.Run(), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+    ASSERT_EQ(installer.created_directories.size(), 1u);
+    EXPECT_EQ(installer.log, (std::vector<std::wstring>{
+                                 L"RunAsAdministrator: failed writing " +
+                                 installer.created_directories[0] + L"\\launcher.exe (error 112)"}));
+    EXPECT_TRUE(installer.launches.empty());
+    ExpectCleanedUp(installer);
+}
+
+// A write that reports success but fewer bytes than it was given is a
+// failure too: the launcher would be cut short.
+TEST(CustomAction, ShortWriteFails) {
+    ScriptedInstaller installer;
+    ScriptPackage(installer);
+    installer.write_file = [](HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written) -> BOOL {
+        BOOL wrote = WriteFile(file, bytes, count / 2, written, nullptr);
+        SetLastError(ERROR_SUCCESS);
+        return wrote;
+    };
+    EXPECT_EQ(installer.Run(), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+    ASSERT_EQ(installer.created_directories.size(), 1u);
+    EXPECT_EQ(installer.log, (std::vector<std::wstring>{
+                                 L"RunAsAdministrator: failed writing " +
+                                 installer.created_directories[0] + L"\\launcher.exe (error 0)"}));
+    EXPECT_TRUE(installer.launches.empty());
+    ExpectCleanedUp(installer);
+}
+
 TEST(CustomAction, EmptyBinaryKeyFails) {
     ScriptedInstaller installer;
     ScriptPackage(installer);

@@ -223,6 +223,13 @@ BOOL WINAPI ScriptedCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES attribut
     return CreateDirectoryW(path, attributes);
 }
 
+BOOL WINAPI ScriptedWriteFile(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written,
+                              LPOVERLAPPED overlapped) {
+    ScriptedInstaller& installer = *g_state->owner;
+    if (installer.write_file) return installer.write_file(file, bytes, count, written);
+    return WriteFile(file, bytes, count, written, overlapped);
+}
+
 UINT WINAPI ScriptedGetWindowsDirectory(LPWSTR buffer, UINT count) {
     ScriptedInstaller& installer = *g_state->owner;
     if (installer.windows_directory) return installer.windows_directory(buffer, count);
@@ -361,6 +368,7 @@ ScriptedInstaller::ScriptedInstaller() : state_(new State) {
     patch("KERNEL32.dll", "GetTempPathW", Address(&ScriptedGetTempPath));
     patch("KERNEL32.dll", "CreateDirectoryW", Address(&ScriptedCreateDirectory));
     patch("KERNEL32.dll", "GetWindowsDirectoryW", Address(&ScriptedGetWindowsDirectory));
+    patch("KERNEL32.dll", "WriteFile", Address(&ScriptedWriteFile));
     patch("KERNEL32.dll", "CreateProcessW", Address(&ScriptedCreateProcess));
     patch("KERNEL32.dll", "GetExitCodeProcess", Address(&ScriptedGetExitCodeProcess));
     patch("KERNEL32.dll", "CreateToolhelp32Snapshot", Address(&ScriptedSnapshot));

@@ -38,6 +38,8 @@ struct Launch {
 using TempPathHandler = std::function<DWORD(DWORD count, LPWSTR buffer)>;
 using CreateDirectoryHandler = std::function<BOOL(LPCWSTR path)>;
 using WindowsDirectoryHandler = std::function<UINT(LPWSTR buffer, UINT count)>;
+using WriteFileHandler =
+    std::function<BOOL(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written)>;
 
 class ScriptedInstaller {
   public:
@@ -65,6 +67,7 @@ class ScriptedInstaller {
     TempPathHandler temp_path;
     CreateDirectoryHandler create_directory;
     WindowsDirectoryHandler windows_directory;
+    WriteFileHandler write_file;
 
     // What the action did.
     std::vector<std::wstring> log;  // each INSTALLMESSAGE_INFO message, formatted
