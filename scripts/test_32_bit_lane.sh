@@ -24,7 +24,7 @@ cmake --preset tests-i686 -DLAUNCHER_WERROR=$werror >/dev/null
 mkdir -p build/lane32
 # Only what the cases run: the unit tests, the runner's crash proof and the
 # end-to-end programs.
-cmake --build build/tests-i686 -j"$(nproc)" --target tarn_tests credui_tests principal_tests \
+cmake --build build/tests-i686 -j"$(nproc)" --target tarn_tests credui_tests principal_tests msi_action_tests \
     launcher_tests crashing_gtest e2e_programs >build/lane32/i686-build.log 2>&1 ||
     { cat build/lane32/i686-build.log >&2; exit 1; }
 grep -E 'warning:' build/lane32/i686-build.log >&2 || true

@@ -71,7 +71,7 @@ passed=0
 failed=0
 # The unit tests, each through the runner that fails a crash or an
 # unfinished run whatever the exit code says.
-unit_tests="tarn_tests credui_tests principal_tests launcher_tests"
+unit_tests="tarn_tests credui_tests principal_tests launcher_tests msi_action_tests"
 [ $# -eq 0 ] || unit_tests=""
 for name in $unit_tests; do
     program=$(find "$build/tests" -name "$name.exe" -print -quit)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "import_patch.h"
+#include "launcher/auth_buffer_guard.h"
 #include "launcher/credential_dialog.h"
 #include "launcher/credui_module.h"  // CREDUI_INFOW, CREDUIWIN_GENERIC
 #include "scoped_variable.h"
@@ -429,6 +430,17 @@ TEST_F(PromptForCredentialsTest, StandInReportsAnAnswerItDoesNotUnderstand) {
     EXPECT_EQ(Prompt(0), static_cast<DWORD>(ERROR_CANCELLED));
     StandInEvent error = OnlyEvent("script_error");
     EXPECT_EQ(error.Text("text"), L"credentials only-a-name");
+}
+
+// Once the guard has released the answer, the caller's pointer and size no
+// longer describe it.
+TEST(AuthBufferGuard, LeavesTheCallersPointerNullAndSizeZero) {
+    void* answer = CoTaskMemAlloc(24);
+    ASSERT_NE(answer, nullptr);
+    ULONG answer_size = 24;
+    { launcher::AuthBufferGuard guard(answer, answer_size); }
+    EXPECT_EQ(answer, nullptr);
+    EXPECT_EQ(answer_size, 0u);
 }
 
 }  // namespace

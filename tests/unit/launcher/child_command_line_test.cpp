@@ -4,9 +4,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstddef>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "import_patch.h"
 
 namespace {
 
@@ -68,6 +71,60 @@ TEST(ChildCommandLine, WhitespaceOtherThanSpaceIsQuoted) {
 TEST(EscapeQuotes, ReplacesEveryQuote) {
     EXPECT_EQ(launcher::EscapeQuotes(L"\"\""), L"\\\"\\\"");
     EXPECT_EQ(launcher::EscapeQuotes(L"plain"), L"plain");
+}
+
+// Both texts are measured first and built in one allocation of exactly
+// their length (std::wstring reserves exactly what it is asked for beyond
+// twice its inline capacity, so the texts here are longer than that).
+TEST(ChildCommandLine, LineIsBuiltInOneAllocationOfItsExactLength) {
+    const std::wstring line = Build({L"C:\\Program Files\\a.exe", L"say \"hi\"", L"", L"dir\\",
+                                     L"with space\\\\", L"\\\\\"x", L"plain"});
+    EXPECT_EQ(line, L"\"C:\\Program Files\\a.exe\" \"say \\\"hi\\\"\" \"\" dir\\ "
+                    L"\"with space\\\\\\\\\" \\\\\\\\\\\"x plain");
+    EXPECT_EQ(line.capacity(), line.size());
+}
+
+// The C runtime's malloc, counted while one lives (the launcher's operator
+// new takes every block from it).
+class CountedMalloc {
+  public:
+    CountedMalloc() {
+        real_ = patch_.original_as<MallocFn>();
+        calls_ = 0;
+    }
+    static int calls() { return calls_; }
+
+  private:
+    using MallocFn = void*(__cdecl*)(std::size_t);
+    static void* __cdecl Counting(std::size_t size) {
+        ++calls_;
+        return real_(size);
+    }
+    static inline MallocFn real_ = nullptr;
+    static inline int calls_ = 0;
+    testing_support::ImportPatch patch_{"msvcrt.dll", "malloc",
+                                        reinterpret_cast<const void*>(&Counting)};
+};
+
+// However many tokens: one block for their measurements, one for the line.
+TEST(ChildCommandLine, TokensAreMeasuredIntoOneBlockAndTheLineBuiltInAnother) {
+    const std::vector<std::wstring> tokens = {L"a.exe", L"one", L"two", L"three", L"four",
+                                              L"five", L"six", L"seven", L"eight", L"nine"};
+    std::vector<const wchar_t*> pointers;
+    for (const auto& token : tokens) pointers.push_back(token.c_str());
+    std::wstring line;
+    {
+        CountedMalloc counted;
+        line = launcher::BuildChildCommandLine(pointers.data(), static_cast<int>(pointers.size()));
+        EXPECT_EQ(CountedMalloc::calls(), 2);
+    }
+    EXPECT_EQ(line, L"a.exe one two three four five six seven eight nine");
+}
+
+TEST(EscapeQuotes, TextIsBuiltInOneAllocationOfItsExactLength) {
+    const std::wstring escaped = launcher::EscapeQuotes(L"say \\\"hi\\\" and \"bye\"");
+    EXPECT_EQ(escaped, L"say \\\\\\\"hi\\\\\\\" and \\\"bye\\\"");
+    EXPECT_EQ(escaped.capacity(), escaped.size());
 }
 
 TEST(ChildCommandLine, TokensOfOnlyQuotesOrBackslashesRoundTrip) {

@@ -43,7 +43,12 @@ BOOL WINAPI FakeCreateProcessWithLogonW(LPCWSTR user, LPCWSTR domain, LPCWSTR pa
         SetLastError(result.error);
         return FALSE;
     }
-    return StartChildThatExitsWith(result.exit_code, process_info);
+    BOOL started = StartChildThatExitsWith(result.exit_code, process_info);
+    if (started) {
+        g_state->calls.back().process = process_info->hProcess;
+        g_state->calls.back().thread = process_info->hThread;
+    }
+    return started;
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ struct LogonCall {
     DWORD startup_cb = 0;
     bool desktop_is_null = true;
     std::wstring desktop;
+    // The started child's handles, as handed back (null after a failure).
+    HANDLE process = nullptr;
+    HANDLE thread = nullptr;
 };
 
 struct LogonResult {

@@ -74,6 +74,23 @@ TEST_F(RunAsLaunchTest, AcceptedAccountStartsChildAndReturnsItsExitCode) {
     EXPECT_EQ(call.desktop, L"");
 }
 
+// Whether `handle` is still open in this process.
+bool IsOpen(HANDLE handle) {
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) != FALSE;
+}
+
+TEST_F(RunAsLaunchTest, BothHandlesOfTheChildAreClosedOnReturn) {
+    credui_.AnswerCredentials(user_, L"", L"secret");
+    logon_.Start(0);
+    EXPECT_EQ(Launch(), 0u);
+    ASSERT_EQ(logon_.calls().size(), 1u);
+    ASSERT_NE(logon_.calls()[0].process, nullptr);
+    ASSERT_NE(logon_.calls()[0].thread, nullptr);
+    EXPECT_FALSE(IsOpen(logon_.calls()[0].process));
+    EXPECT_FALSE(IsOpen(logon_.calls()[0].thread));
+}
+
 TEST_F(RunAsLaunchTest, ChildExitCodesPassThroughUnchanged) {
     for (DWORD code : {0ul, 1ul, 1223ul, 1602ul}) {
         credui_.AnswerCredentials(user_, L"", L"pw");

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "scripted_system.h"
@@ -331,6 +334,56 @@ TEST_F(AccountLookup, ASuccessThatOnlyReportsSizesIsASizingAnswer) {
     EXPECT_EQ(BytesOf(found), user);
     EXPECT_EQ(system.name_lookups.size(), 2u);
     ExpectSoundNameLookupCalls();
+}
+
+TEST_F(AccountLookup, ASizingAnswerIsOneUntilTheSidAndTheDomainBothFit) {
+    // Success with the SID's size and no referenced domain (a count of 0,
+    // which fits any buffer), nothing written: still only sizes.
+    auto calls = std::make_shared<int>(0);
+    system.lookup_account_name = [this, calls](LPCWSTR, PSID sid, LPDWORD sid_size, LPWSTR,
+                                               LPDWORD domain_count, PSID_NAME_USE kind) -> BOOL {
+        if (++*calls == 1) {
+            *sid_size = static_cast<DWORD>(world.size());
+            *domain_count = 0;
+            return TRUE;
+        }
+        std::copy(world.begin(), world.end(), static_cast<std::uint8_t*>(sid));
+        *sid_size = static_cast<DWORD>(world.size());
+        *domain_count = 0;
+        *kind = SidTypeWellKnownGroup;
+        return TRUE;
+    };
+    PrincipalId found;
+    ASSERT_EQ(SidFromAccountName(u"Everyone", found), tarn::kNoError);
+    EXPECT_EQ(BytesOf(found), world);
+    EXPECT_EQ(system.name_lookups.size(), 2u);
+}
+
+TEST_F(AccountLookup, AccountFromSidCutsBothTextsAtTheirTerminators) {
+    // The sizes asked for first are larger than the texts written after.
+    system.lookup_account_sid = [this](PSID, LPWSTR name, LPDWORD name_count, LPWSTR domain,
+                                       LPDWORD domain_count, PSID_NAME_USE kind) -> BOOL {
+        if (system.sid_lookups.size() == 1) {
+            *name_count = 20;
+            *domain_count = 10;
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        std::wstring(L"root").copy(name, 5);
+        name[4] = L'\0';
+        std::wstring(L"VM").copy(domain, 3);
+        domain[2] = L'\0';
+        *name_count = 4;
+        *domain_count = 2;
+        *kind = SidTypeUser;
+        return TRUE;
+    };
+    PrincipalId id(user.data());
+    AccountName account;
+    ASSERT_EQ(AccountFromSid(id, account), tarn::kNoError);
+    EXPECT_EQ(Wide(account.name), L"root");
+    EXPECT_EQ(Wide(account.domain), L"VM");
+    EXPECT_EQ(system.sid_lookups.size(), 2u);
 }
 
 TEST_F(AccountLookup, SizingAnswersDisguisedAsSuccessStillCountTowardsTheLimit) {

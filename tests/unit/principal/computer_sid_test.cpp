@@ -5,6 +5,7 @@
 // WellKnownPrincipal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "scripted_system.h"
@@ -67,6 +68,19 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
         EXPECT_EQ(system.name_lookups[0].name, L"VM");
         EXPECT_TRUE(system.name_lookups[0].system_name_null);
 
+        // A success whose count claims the whole buffer, leaving no room for a
+        // terminator, is cut to the longest name a computer can have.
+        const principal_test::ComputerNameHandler name_of_two = system.get_computer_name;
+        system.get_computer_name = [&sizes_given](LPWSTR buffer, LPDWORD size) -> BOOL {
+            sizes_given.push_back(*size);
+            std::fill(buffer, buffer + *size, L'W');
+            return TRUE;
+        };
+        EXPECT_EQ(GetComputerSid(id), tarn::MakeResultCode(0x80070534u));
+        ASSERT_EQ(system.name_lookups.size(), 2u);
+        EXPECT_EQ(system.name_lookups[1].name, std::wstring(MAX_COMPUTERNAME_LENGTH, L'W'));
+        system.get_computer_name = name_of_two;
+
         // The computer's name is resolved as a domain name: five calls at most.
         system.lookup_account_name = [](LPCWSTR, PSID, LPDWORD sid_size, LPWSTR,
                                         LPDWORD domain_count, PSID_NAME_USE) -> BOOL {
@@ -76,14 +90,44 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
             return FALSE;
         };
         EXPECT_EQ(GetComputerSid(id), tarn::kOperationCancelled);
-        EXPECT_EQ(system.name_lookups.size(), 6u);
+        EXPECT_EQ(system.name_lookups.size(), 7u);
         EXPECT_EQ(BytesOf(id), world);
 
-        // First success.
-        UseAccounts(system, {{L"VM", computer, L"VM", L"VM", SidTypeComputer}});
+        // First success, with a name as long as a computer's name can be: the
+        // system fills the whole count it was given, name and terminator. The
+        // buffer is still in use when the name is looked up, so what the system
+        // wrote must still be there then: a count larger than the buffer lets
+        // the system's terminator land on another variable, which overwrites it.
+        const std::wstring longest(MAX_COMPUTERNAME_LENGTH, L'W');
+        const std::wstring written = longest + L'\0';
+        const wchar_t* written_at = nullptr;
+        system.get_computer_name = [&](LPWSTR buffer, LPDWORD size) -> BOOL {
+            sizes_given.push_back(*size);
+            if (*size < written.size()) {
+                *size = static_cast<DWORD>(written.size());
+                SetLastError(ERROR_BUFFER_OVERFLOW);
+                return FALSE;
+            }
+            written.copy(buffer, written.size());
+            written_at = buffer;
+            *size = static_cast<DWORD>(longest.size());
+            return TRUE;
+        };
+        UseAccounts(system, {{longest, computer, longest, longest, SidTypeComputer}});
+        const principal_test::LookupAccountNameHandler resolve = system.lookup_account_name;
+        std::vector<std::wstring> buffer_at_lookups;
+        system.lookup_account_name = [&](LPCWSTR name, PSID sid, LPDWORD sid_size, LPWSTR domain,
+                                         LPDWORD domain_count, PSID_NAME_USE kind) -> BOOL {
+            buffer_at_lookups.emplace_back(written_at, written.size());
+            return resolve(name, sid, sid_size, domain, domain_count, kind);
+        };
         ASSERT_EQ(GetComputerSid(id), tarn::kNoError);
         EXPECT_EQ(BytesOf(id), computer);
-        EXPECT_EQ(system.computer_name_calls, 5);
+        EXPECT_EQ(system.name_lookups.back().name, longest);
+        ASSERT_FALSE(buffer_at_lookups.empty());
+        for (const std::wstring& buffer : buffer_at_lookups) EXPECT_EQ(buffer, written);
+        system.lookup_account_name = resolve;
+        EXPECT_EQ(system.computer_name_calls, 6);
         for (DWORD size : sizes_given) EXPECT_EQ(size, MAX_COMPUTERNAME_LENGTH + 1u);
 
         // From now on the cache answers; nothing reaches the system.
@@ -114,7 +158,7 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
         EXPECT_EQ(system.well_known_domain_sids, (std::vector<Bytes>{computer, computer}));
         EXPECT_EQ(system.well_known_sizes,
                   (std::vector<DWORD>{SECURITY_MAX_SID_SIZE, SECURITY_MAX_SID_SIZE}));
-        EXPECT_EQ(system.computer_name_calls, 5);
+        EXPECT_EQ(system.computer_name_calls, 6);
 
         system.create_well_known_sid = [](WELL_KNOWN_SID_TYPE, PSID, PSID, DWORD*) -> BOOL {
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -122,7 +166,7 @@ TEST(ComputerSid, FailuresLeaveTheCacheUnresolvedThenTheFirstSuccessIsKept) {
         };
         EXPECT_EQ(SidFromWellKnown(WellKnownPrincipal::AccountGuest, account),
                   tarn::kInvalidArgument);
-        EXPECT_EQ(system.name_lookups.size(), 8u);
+        EXPECT_EQ(system.name_lookups.size(), 9u);
     }
 
     // The system's own CreateWellKnownSid on the cached SID.

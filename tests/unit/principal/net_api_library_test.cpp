@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
 
 #include "import_patch.h"
 #include "tarn/system/security/windows/net_api_library.h"
@@ -33,7 +36,18 @@ UINT WINAPI FailingSystemDirectory(LPWSTR buffer, UINT size) {
     return g_directory_length;
 }
 
-HMODULE WINAPI RefusingLoad(LPCWSTR, HANDLE, DWORD) {
+// A system directory of the test's choosing, and the paths asked to load.
+std::wstring g_directory;
+std::vector<std::wstring> g_load_paths;
+
+UINT WINAPI ScriptedSystemDirectory(LPWSTR buffer, UINT size) {
+    if (size <= g_directory.size()) return static_cast<UINT>(g_directory.size() + 1);
+    buffer[g_directory.copy(buffer, g_directory.size())] = L'\0';
+    return static_cast<UINT>(g_directory.size());
+}
+
+HMODULE WINAPI RefusingLoad(LPCWSTR path, HANDLE, DWORD) {
+    g_load_paths.emplace_back(path);
     ++g_loads;
     SetLastError(g_error);
     return nullptr;
@@ -65,8 +79,39 @@ class NetApiLibraryFailure : public ::testing::Test {
         g_missing_entry = nullptr;
         g_loads = 0;
         g_frees = 0;
+        g_load_paths.clear();
+    }
+
+    // The path NetApiLibrary asks to load with `directory` as the system
+    // directory, or nothing when it loads nothing.
+    static std::vector<std::wstring> PathsLoadedFrom(const std::wstring& directory) {
+        testing_support::ImportPatch system("KERNEL32.dll", "GetSystemDirectoryW",
+                                            Address(&ScriptedSystemDirectory));
+        testing_support::ImportPatch load("KERNEL32.dll", "LoadLibraryExW", Address(&RefusingLoad));
+        g_directory = directory;
+        g_load_paths.clear();
+        NetApiLibrary library;
+        EXPECT_FALSE(library.loaded());
+        return g_load_paths;
     }
 };
+
+TEST_F(NetApiLibraryFailure, OneSeparatorStandsBetweenTheDirectoryAndTheName) {
+    using Paths = std::vector<std::wstring>;
+    EXPECT_EQ(PathsLoadedFrom(L"C:\\Sys"), Paths{L"C:\\Sys\\netapi32.dll"});
+    EXPECT_EQ(PathsLoadedFrom(L"C:\\Sys\\"), Paths{L"C:\\Sys\\netapi32.dll"});
+    EXPECT_EQ(PathsLoadedFrom(L"C:/Sys/"), Paths{L"C:/Sys/netapi32.dll"});
+}
+
+// The longest directory that still leaves room for the separator, the name
+// and the terminator fills the path buffer exactly; one unit more is refused.
+TEST_F(NetApiLibraryFailure, DirectoryThatFillsThePathExactlyIsUsed) {
+    const std::size_t longest = MAX_PATH - 1 - std::wcslen(L"\\netapi32.dll");
+    const std::wstring directory = L"C:\\" + std::wstring(longest - 3, L'd');
+    using Paths = std::vector<std::wstring>;
+    EXPECT_EQ(PathsLoadedFrom(directory), Paths{directory + L"\\netapi32.dll"});
+    EXPECT_EQ(PathsLoadedFrom(directory + L"e"), Paths{});
+}
 
 TEST_F(NetApiLibraryFailure, UnreadableSystemDirectoryGivesItsErrorAndLoadsNothing) {
     testing_support::ImportPatch directory("KERNEL32.dll", "GetSystemDirectoryW",

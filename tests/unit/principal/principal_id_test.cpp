@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "guarded_block.h"
 #include "scripted_system.h"
 #include "tarn/exception.h"
 #include "tarn/system/security/windows/principalid"
@@ -18,7 +19,9 @@ using tarn::windows::security::CompareSid;
 using tarn::windows::security::PrincipalId;
 using tarn::windows::security::detail::SidByteBuffer;
 
-// Hands out heap blocks, or nothing when told to, and counts references.
+// Hands out blocks that end at a guard page (a write past the end crashes
+// the test) and hold a pattern rather than zeros, or nothing when told to,
+// and counts references.
 class CountingAllocator : public tarn::AllocatorObject {
   public:
     void AddRef() override { ++references; }
@@ -27,11 +30,13 @@ class CountingAllocator : public tarn::AllocatorObject {
         requested.push_back(bytes);
         if (refuse) return nullptr;
         ++live_blocks;
-        return HeapAlloc(GetProcessHeap(), 0, bytes);
+        void* block = testing_support::AllocateGuarded(bytes);
+        if (block) std::memset(block, 0xCD, bytes);
+        return block;
     }
     void Free(void* block) override {
         --live_blocks;
-        HeapFree(GetProcessHeap(), 0, block);
+        testing_support::FreeGuarded(block);
     }
 
     int references = 0;
@@ -74,7 +79,8 @@ TEST(SidByteBuffer, GrowsToTwiceTheOldSizeOrTheNewSizeAndZeroFills) {
 }
 
 TEST(SidByteBuffer, ShrinkingOnlyMovesTheEnd) {
-    SidByteBuffer buffer;
+    CountingAllocator allocator;
+    SidByteBuffer buffer(&allocator);
     buffer.resize(16);
     std::uint8_t* block = buffer.data();
     std::memset(block, 0x5A, 16);

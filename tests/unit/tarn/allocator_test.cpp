@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <vector>
 
 #include "counting_allocator.h"
+#include "import_patch.h"
 #include "tarn/allocator.h"
 #include "tarn/string.h"
 
@@ -15,11 +17,44 @@ namespace {
 
 using tarn_test::CountingAllocator;
 
+// HeapFree calls of this executable, recorded while one lives.
+struct HeapFreeCall {
+    HANDLE heap;
+    DWORD flags;
+    std::uintptr_t block;
+    bool operator==(const HeapFreeCall& other) const {
+        return heap == other.heap && flags == other.flags && block == other.block;
+    }
+};
+
+class RecordedHeapFree {
+  public:
+    RecordedHeapFree() {
+        real_ = patch_.original_as<decltype(&::HeapFree)>();
+        calls_.clear();
+    }
+    static const std::vector<HeapFreeCall>& calls() { return calls_; }
+
+  private:
+    static BOOL WINAPI Recording(HANDLE heap, DWORD flags, LPVOID block) {
+        calls_.push_back({heap, flags, reinterpret_cast<std::uintptr_t>(block)});
+        return real_(heap, flags, block);
+    }
+    static inline decltype(&::HeapFree) real_ = nullptr;
+    static inline std::vector<HeapFreeCall> calls_;
+    testing_support::ImportPatch patch_{"KERNEL32.dll", "HeapFree",
+                                        reinterpret_cast<const void*>(&Recording)};
+};
+
 TEST(FrameworkAllocator, WithoutAllocatorObjectUsesTheProcessHeap) {
     void* block = tarn::Allocate(nullptr, 30);
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(HeapSize(GetProcessHeap(), 0, block), SIZE_T{30});
+    const auto address = reinterpret_cast<std::uintptr_t>(block);
+    RecordedHeapFree recorded;
     tarn::Free(nullptr, block);
+    EXPECT_EQ(RecordedHeapFree::calls(),
+              (std::vector<HeapFreeCall>{{GetProcessHeap(), 0, address}}));
 }
 
 TEST(FrameworkAllocator, StringBlocksComeFromTheProcessHeap) {

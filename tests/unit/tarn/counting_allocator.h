@@ -1,14 +1,15 @@
 // Test allocator object: counts what the framework asks of it, can refuse
 // every request, fills new blocks with a pattern and overwrites released
 // ones, so that reads of uninitialised or released memory show as wrong text.
+// Every block ends at a guard page: a write past its end crashes the test.
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <vector>
 
+#include "guarded_block.h"
 #include "tarn/allocator.h"
 
 namespace tarn_test {
@@ -22,7 +23,7 @@ class CountingAllocator final : public tarn::AllocatorObject {
     CountingAllocator(const CountingAllocator&) = delete;
     CountingAllocator& operator=(const CountingAllocator&) = delete;
     ~CountingAllocator() {
-        for (auto& block : live_) std::free(block.first);
+        for (auto& block : live_) testing_support::FreeGuarded(block.first);
     }
 
     void AddRef() override { ++references_; }
@@ -31,7 +32,7 @@ class CountingAllocator final : public tarn::AllocatorObject {
     void* Allocate(std::size_t bytes) override {
         requests_.push_back(bytes);
         if (failing_ || requests_.size() > request_limit_) return nullptr;
-        void* block = std::malloc(bytes);
+        void* block = testing_support::AllocateGuarded(bytes);
         if (!block) return nullptr;
         std::memset(block, kNewBlockFill, bytes);
         live_[block] = bytes;
@@ -47,7 +48,7 @@ class CountingAllocator final : public tarn::AllocatorObject {
         // Through volatile, since the compiler drops plain stores into memory that is freed.
         auto* bytes = static_cast<volatile unsigned char*>(block);
         for (std::size_t i = 0; i < found->second; ++i) bytes[i] = kFreedBlockFill;
-        std::free(block);
+        testing_support::FreeGuarded(block);
         live_.erase(found);
         ++frees_;
     }

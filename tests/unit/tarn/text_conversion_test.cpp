@@ -69,6 +69,41 @@ TEST(NarrowTextConversion, CoreStartingPastTheEndPadsWithZeroUnits) {
     EXPECT_EQ(Units(target), std::u16string(u"ab\0\0XY", 6));
 }
 
+// Under a locale with double-byte characters (code page 932) a lead byte
+// and its trail byte are one character; a lead byte without a trail byte, or
+// with a byte that cannot trail it, is no text at all.
+class DoubleByteLocale : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_NE(std::setlocale(LC_CTYPE, ".932"), nullptr); }
+    void TearDown() override { std::setlocale(LC_ALL, "C"); }
+};
+
+TEST_F(DoubleByteLocale, LeadAndTrailByteBecomeOneUnit) {
+    tarn::string_t target;
+    ASSERT_EQ(tarn::ConvertNarrowText("a\x82\xA0" "b", 4, target, 0), tarn::kNoError);
+    EXPECT_EQ(Units(target), u"a\u3042b");
+}
+
+TEST_F(DoubleByteLocale, LeadByteAtTheEndIsRefused) {
+    tarn::string_t target(u"kept");
+    EXPECT_EQ(tarn::ConvertNarrowText("a\x82", 2, target, 0), tarn::kInvalidArgument);
+    EXPECT_EQ(Units(target), u"kept");
+}
+
+TEST_F(DoubleByteLocale, LeadByteBeforeAByteThatCannotTrailIsRefused) {
+    tarn::string_t target(u"kept");
+    EXPECT_EQ(tarn::ConvertNarrowText("\x82\x01" "a", 3, target, 0), tarn::kInvalidArgument);
+    EXPECT_EQ(Units(target), u"kept");
+}
+
+TEST_F(DoubleByteLocale, OnlyTheTextsOwnBytesAreRead) {
+    // The lead bytes just before the text must not pair with its bytes.
+    const char bytes[] = "\x82\x82" "ab";
+    tarn::string_t target;
+    ASSERT_EQ(tarn::ConvertNarrowText(bytes + 2, 2, target, 0), tarn::kNoError);
+    EXPECT_EQ(Units(target), u"ab");
+}
+
 TEST(WideTextConversion, WstringIsCopiedUnitForUnit) {
     const std::wstring source(L"a\0\xD800z\xDC00\xFFFF", 6);  // unpaired surrogates stay
     tarn::string_t text = tarn::ToFrameworkString(source);
