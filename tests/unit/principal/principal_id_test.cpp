@@ -94,6 +94,12 @@ TEST(SidByteBuffer, ShrinkingOnlyMovesTheEnd) {
     EXPECT_EQ(buffer.data()[11], 0x5A);
     EXPECT_EQ(buffer.data()[12], 0);
     EXPECT_EQ(buffer.data()[13], 0);
+    // Up to the whole capacity, still in place.
+    buffer.resize(16);
+    EXPECT_EQ(buffer.data(), block);
+    EXPECT_EQ(buffer.capacity(), 16u);
+    EXPECT_EQ(buffer.data()[14], 0);
+    EXPECT_EQ(buffer.data()[15], 0);
 }
 
 TEST(SidByteBuffer, AFailedAllocationLeavesTheBufferAsItWas) {
