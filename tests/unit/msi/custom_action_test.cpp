@@ -3,6 +3,8 @@
 // the launcher's exit code, and each way it can fail.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -62,8 +64,8 @@ TEST(CustomAction, ExtractsBothProgramsStartsTheLauncherAndRemovesThem) {
     EXPECT_EQ(folder.rfind(installer.temp_folder() + L"launcher-", 0), 0u) << folder;
     EXPECT_EQ(launch.application, folder + L"\\launcher.exe");
     EXPECT_EQ(launch.application_bytes, LauncherBytes());
-    EXPECT_EQ(launch.command_line, L"execute 0 \"" + folder +
-                                       L"\\setup.exe\" /quiet /log \"C:\\a b.txt\"");
+    EXPECT_EQ(launch.command_line,
+              L"execute 0 \"" + folder + L"\\setup.exe\" /quiet /log \"C:\\a b.txt\"");
     EXPECT_FALSE(launch.inherit_handles);
     EXPECT_EQ(launch.current_directory, RealWindowsDirectory());
     EXPECT_EQ(launch.caption, L"Install Example");
@@ -121,15 +123,16 @@ TEST_P(CustomActionResult, FollowsTheLaunchersExitCode) {
 
 // 0 succeeds; a cancel and the program's own user exit are a user exit;
 // everything else, the launcher's failures included, fails the installation.
-INSTANTIATE_TEST_SUITE_P(
-    ExitCodes, CustomActionResult,
-    testing::Values(ExitCodeCase{0, ERROR_SUCCESS}, ExitCodeCase{1223, ERROR_INSTALL_USEREXIT},
-                    ExitCodeCase{1602, ERROR_INSTALL_USEREXIT},
-                    ExitCodeCase{1222, ERROR_INSTALL_FAILURE},
-                    ExitCodeCase{1224, ERROR_INSTALL_FAILURE},
-                    ExitCodeCase{1601, ERROR_INSTALL_FAILURE},
-                    ExitCodeCase{1603, ERROR_INSTALL_FAILURE},
-                    ExitCodeCase{1064, ERROR_INSTALL_FAILURE}, ExitCodeCase{1, ERROR_INSTALL_FAILURE}));
+INSTANTIATE_TEST_SUITE_P(ExitCodes, CustomActionResult,
+                         testing::Values(ExitCodeCase{0, ERROR_SUCCESS},
+                                         ExitCodeCase{1223, ERROR_INSTALL_USEREXIT},
+                                         ExitCodeCase{1602, ERROR_INSTALL_USEREXIT},
+                                         ExitCodeCase{1222, ERROR_INSTALL_FAILURE},
+                                         ExitCodeCase{1224, ERROR_INSTALL_FAILURE},
+                                         ExitCodeCase{1601, ERROR_INSTALL_FAILURE},
+                                         ExitCodeCase{1603, ERROR_INSTALL_FAILURE},
+                                         ExitCodeCase{1064, ERROR_INSTALL_FAILURE},
+                                         ExitCodeCase{1, ERROR_INSTALL_FAILURE}));
 
 struct OwnerCase {
     const wchar_t* ui_level;
@@ -163,7 +166,8 @@ TEST_P(CustomActionOwner, IsTheProcessThatShowsTheInstallersWindow) {
 INSTANTIATE_TEST_SUITE_P(UserInterfaceLevels, CustomActionOwner,
                          testing::Values(OwnerCase{L"2", L"1234", 0}, OwnerCase{L"1", nullptr, 0},
                                          OwnerCase{L"3", L"1234", 1234}, OwnerCase{L"5", L"1", 1},
-                                         OwnerCase{L"5", nullptr, 777}, OwnerCase{L"5", L"0", 777}));
+                                         OwnerCase{L"5", nullptr, 777},
+                                         OwnerCase{L"5", L"0", 777}));
 
 TEST(CustomAction, NoOwnerWhenTheProcessIsNotListed) {
     ScriptedInstaller installer;
@@ -281,9 +285,9 @@ TEST(CustomAction, GivesUpAfterOneHundredTakenNames) {
     };
     EXPECT_EQ(installer.Run(), static_cast<UINT>(ERROR_INSTALL_FAILURE));
     ASSERT_EQ(installer.created_directories.size(), 101u);
-    EXPECT_EQ(installer.log, (std::vector<std::wstring>{
-                                 L"RunAsAdministrator: failed creating " +
-                                 installer.created_directories.back() + L" (error 183)"}));
+    EXPECT_EQ(installer.log,
+              (std::vector<std::wstring>{L"RunAsAdministrator: failed creating " +
+                                         installer.created_directories.back() + L" (error 183)"}));
     EXPECT_TRUE(installer.launches.empty());
 }
 
@@ -296,9 +300,9 @@ TEST(CustomAction, AnyOtherFolderFailureIsNotRetried) {
     };
     EXPECT_EQ(installer.Run(), static_cast<UINT>(ERROR_INSTALL_FAILURE));
     ASSERT_EQ(installer.created_directories.size(), 1u);
-    EXPECT_EQ(installer.log, (std::vector<std::wstring>{
-                                 L"RunAsAdministrator: failed creating " +
-                                 installer.created_directories[0] + L" (error 5)"}));
+    EXPECT_EQ(installer.log,
+              (std::vector<std::wstring>{L"RunAsAdministrator: failed creating " +
+                                         installer.created_directories[0] + L" (error 5)"}));
     ExpectCleanedUp(installer);
 }
 
@@ -324,9 +328,9 @@ TEST(CustomAction, FailedWriteFails) {
     };
     EXPECT_EQ(installer.Run(), static_cast<UINT>(ERROR_INSTALL_FAILURE));
     ASSERT_EQ(installer.created_directories.size(), 1u);
-    EXPECT_EQ(installer.log, (std::vector<std::wstring>{
-                                 L"RunAsAdministrator: failed writing " +
-                                 installer.created_directories[0] + L"\\launcher.exe (error 112)"}));
+    EXPECT_EQ(installer.log, (std::vector<std::wstring>{L"RunAsAdministrator: failed writing " +
+                                                        installer.created_directories[0] +
+                                                        L"\\launcher.exe (error 112)"}));
     EXPECT_TRUE(installer.launches.empty());
     ExpectCleanedUp(installer);
 }
@@ -343,9 +347,9 @@ TEST(CustomAction, ShortWriteFails) {
     };
     EXPECT_EQ(installer.Run(), static_cast<UINT>(ERROR_INSTALL_FAILURE));
     ASSERT_EQ(installer.created_directories.size(), 1u);
-    EXPECT_EQ(installer.log, (std::vector<std::wstring>{
-                                 L"RunAsAdministrator: failed writing " +
-                                 installer.created_directories[0] + L"\\launcher.exe (error 0)"}));
+    EXPECT_EQ(installer.log, (std::vector<std::wstring>{L"RunAsAdministrator: failed writing " +
+                                                        installer.created_directories[0] +
+                                                        L"\\launcher.exe (error 0)"}));
     EXPECT_TRUE(installer.launches.empty());
     ExpectCleanedUp(installer);
 }
@@ -393,6 +397,31 @@ TEST(CustomAction, WindowsFolderBeyondThePathLimitFails) {
                   L"RunAsAdministrator: failed finding the Windows folder (error 0)"}));
     EXPECT_TRUE(installer.launches.empty());
     ExpectCleanedUp(installer);
+}
+
+TEST(CustomAction, NoWindowsFolderFails) {
+    ScriptedInstaller installer;
+    ScriptPackage(installer);
+    installer.windows_directory = [](LPWSTR, UINT) -> UINT {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    };
+    EXPECT_EQ(installer.Run(), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+    EXPECT_EQ(installer.log,
+              (std::vector<std::wstring>{
+                  L"RunAsAdministrator: failed finding the Windows folder (error 5)"}));
+    EXPECT_TRUE(installer.launches.empty());
+    ExpectCleanedUp(installer);
+}
+
+TEST(CustomAction, FoldersSecurityDescriptorIsReleased) {
+    ScriptedInstaller installer;
+    ScriptPackage(installer);
+    ASSERT_EQ(installer.Run(), static_cast<UINT>(ERROR_SUCCESS));
+    ASSERT_EQ(installer.descriptors_made.size(), 1u);
+    EXPECT_EQ(std::count(installer.local_frees.begin(), installer.local_frees.end(),
+                         installer.descriptors_made[0]),
+              1);
 }
 
 TEST(CustomAction, LauncherThatCannotStartFails) {

@@ -12,6 +12,7 @@
 
 // After windows.h, which scripted_installer.h includes.
 #include <tlhelp32.h>
+#include <sddl.h>
 
 namespace msi_test {
 
@@ -81,7 +82,8 @@ UINT WINAPI ScriptedGetProperty(MSIHANDLE install, LPCWSTR name, LPWSTR value, L
     installer.property_reads.emplace_back(name);
     if (install != kInstall) return ERROR_INVALID_HANDLE;
     if (++g_state->reads[name] > kPropertyReadLimit) {
-        ADD_FAILURE() << "property read again and again: " << std::string(name, name + wcslen(name));
+        ADD_FAILURE() << "property read again and again: "
+                      << std::string(name, name + wcslen(name));
         return ERROR_FUNCTION_FAILED;
     }
     auto found = installer.properties.find(name);
@@ -216,6 +218,19 @@ DWORD WINAPI ScriptedGetTempPath(DWORD count, LPWSTR buffer) {
     return static_cast<DWORD>(folder.size());
 }
 
+BOOL WINAPI RecordedConvertDescriptor(LPCWSTR text, DWORD revision,
+                                      PSECURITY_DESCRIPTOR* descriptor, PULONG size) {
+    BOOL converted =
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(text, revision, descriptor, size);
+    if (converted) g_state->owner->descriptors_made.push_back(*descriptor);
+    return converted;
+}
+
+HLOCAL WINAPI RecordedLocalFree(HLOCAL memory) {
+    g_state->owner->local_frees.push_back(memory);
+    return LocalFree(memory);
+}
+
 BOOL WINAPI ScriptedCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
     ScriptedInstaller& installer = *g_state->owner;
     installer.created_directories.emplace_back(path);
@@ -261,11 +276,11 @@ BOOL WINAPI ScriptedCreateProcess(LPCWSTR application, LPWSTR command_line, LPSE
                                   LPCWSTR current_directory, LPSTARTUPINFOW,
                                   LPPROCESS_INFORMATION started) {
     ScriptedInstaller& installer = *g_state->owner;
-    installer.launches.push_back(Launch{
-        application ? application : L"", command_line ? command_line : L"",
-        current_directory ? current_directory : L"", inherit_handles != FALSE,
-        application ? FileBytes(application) : std::string(), Variable(L"AuthDialogCaption"),
-        Variable(L"EmptyPasswordRestrictionMessage")});
+    installer.launches.push_back(
+        Launch{application ? application : L"", command_line ? command_line : L"",
+               current_directory ? current_directory : L"", inherit_handles != FALSE,
+               application ? FileBytes(application) : std::string(), Variable(L"AuthDialogCaption"),
+               Variable(L"EmptyPasswordRestrictionMessage")});
     if (installer.launch_error != 0) {
         SetLastError(installer.launch_error);
         return FALSE;
@@ -367,6 +382,9 @@ ScriptedInstaller::ScriptedInstaller() : state_(new State) {
     patch("msi.dll", "MsiCloseHandle", Address(&ScriptedCloseHandle));
     patch("KERNEL32.dll", "GetTempPathW", Address(&ScriptedGetTempPath));
     patch("KERNEL32.dll", "CreateDirectoryW", Address(&ScriptedCreateDirectory));
+    patch("KERNEL32.dll", "LocalFree", Address(&RecordedLocalFree));
+    patch("ADVAPI32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorW",
+          Address(&RecordedConvertDescriptor));
     patch("KERNEL32.dll", "GetWindowsDirectoryW", Address(&ScriptedGetWindowsDirectory));
     patch("KERNEL32.dll", "WriteFile", Address(&ScriptedWriteFile));
     patch("KERNEL32.dll", "CreateProcessW", Address(&ScriptedCreateProcess));

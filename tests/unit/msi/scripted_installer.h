@@ -75,12 +75,14 @@ class ScriptedInstaller {
     std::vector<std::wstring> queries;
     std::vector<std::wstring> property_reads;
     std::vector<std::wstring> created_directories;  // every CreateDirectoryW path
+    std::vector<const void*> descriptors_made;      // by the SDDL conversion
+    std::vector<const void*> local_frees;           // every LocalFree of the action
     // For each read of a Binary row's stream, the error of an attempt to open
     // the file being written (the row's name in the last folder made),
     // sharing everything: 0 when the attempt succeeded.
     std::vector<DWORD> opens_while_written;
-    std::set<MSIHANDLE> open_handles;               // made and not yet closed
-    std::vector<MSIHANDLE> unknown_closes;          // closes of handles never made, or closed twice
+    std::set<MSIHANDLE> open_handles;       // made and not yet closed
+    std::vector<MSIHANDLE> unknown_closes;  // closes of handles never made, or closed twice
 
     // The real temporary folder of this installer (with its trailing backslash).
     const std::wstring& temp_folder() const { return temp_folder_; }
