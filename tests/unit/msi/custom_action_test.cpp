@@ -424,6 +424,16 @@ TEST(CustomAction, FoldersSecurityDescriptorIsReleased) {
               1);
 }
 
+TEST(CustomAction, LaunchersHandlesAreClosedOnReturn) {
+    ScriptedInstaller installer;
+    ScriptPackage(installer);
+    ASSERT_EQ(installer.Run(), static_cast<UINT>(ERROR_SUCCESS));
+    ASSERT_EQ(installer.launches.size(), 1u);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(installer.launches[0].process, &flags));
+    EXPECT_FALSE(GetHandleInformation(installer.launches[0].thread, &flags));
+}
+
 TEST(CustomAction, LauncherThatCannotStartFails) {
     ScriptedInstaller installer;
     ScriptPackage(installer);

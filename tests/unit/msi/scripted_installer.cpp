@@ -288,6 +288,8 @@ BOOL WINAPI ScriptedCreateProcess(LPCWSTR application, LPWSTR command_line, LPSE
     // Signalled events stand for the process and its thread: the wait ends at once.
     started->hProcess = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     started->hThread = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    installer.launches.back().process = started->hProcess;
+    installer.launches.back().thread = started->hThread;
     started->dwProcessId = 4242;
     started->dwThreadId = 4243;
     return TRUE;

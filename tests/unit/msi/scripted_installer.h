@@ -33,6 +33,8 @@ struct Launch {
     std::string application_bytes;  // the file the application names, as it was then
     std::wstring caption;           // the dialog texts in the environment then
     std::wstring empty_password_message;
+    HANDLE process = nullptr;  // the handles the action was given for it
+    HANDLE thread = nullptr;
 };
 
 using TempPathHandler = std::function<DWORD(DWORD count, LPWSTR buffer)>;
