@@ -218,6 +218,21 @@ TEST_F(ElevatedStartTest, UnrestrictedDllSearchStartsNothing) {
     EXPECT_EQ(g_boxes, 0);
 }
 
+LPWSTR* WINAPI UnsplittableCommandLine(LPCWSTR, int* count) {
+    *count = 3;  // what the system leaves there is no promise
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+TEST_F(ElevatedStartTest, CommandLineThatCannotBeSplitIsNoElevatedStart) {
+    // Neither reading of the line may use tokens that are not there.
+    testing_support::ImportPatch split("SHELL32.dll", "CommandLineToArgvW",
+                                       reinterpret_cast<const void*>(&UnsplittableCommandLine));
+    EXPECT_EQ(Run(L"elevate 0 C:\\x\\setup.exe"), launcher::kExitFailureShown);
+    EXPECT_TRUE(g_starts.empty());
+    EXPECT_EQ(g_boxes, 1);
+}
+
 TEST_F(ElevatedStartTest, VerbIsExact) {
     // Another spelling is not the elevated start: the launcher's own checks
     // refuse it, with their box.
