@@ -40,9 +40,14 @@ int IndexOf(HWND window) {
     return 0;
 }
 
+// A window that is destroyed while the search runs: the system then answers 0
+// and writes no process id.
+constexpr DWORD kWindowGone = 0xFFFFFFFF;
+
 DWORD WINAPI FakeGetWindowThreadProcessId(HWND window, LPDWORD process_id) {
     int index = IndexOf(window);
     g_calls.push_back("pid " + std::to_string(index));
+    if (g_windows[static_cast<std::size_t>(index)].process_id == kWindowGone) return 0;
     if (process_id) *process_id = g_windows[static_cast<std::size_t>(index)].process_id;
     return 1;
 }
@@ -277,6 +282,14 @@ TEST_F(RealWindows, DialogIsOwnedByTheHelpersWindow) {
     EXPECT_EQ(prompts[0].Number("hwnd_parent_pid"), helper.process_id());
     EXPECT_EQ(prompts[1].Number("hwnd_parent"), 0u);
     EXPECT_EQ(g_enumerations, 1);
+}
+
+TEST_F(ScriptedWindows, WindowDestroyedDuringTheSearchIsNotTakenForAnyProcess) {
+    g_windows = {{kWindowGone, nullptr, TRUE}};
+    // Not even for the lowest process ids, whatever the id variable held.
+    for (DWORD process_id : {1ul, 4ul}) {
+        EXPECT_EQ(launcher::FindDialogOwner(process_id), nullptr) << process_id;
+    }
 }
 
 }  // namespace
