@@ -218,6 +218,37 @@ TEST_F(ElevatedStartTest, UnrestrictedDllSearchStartsNothing) {
     EXPECT_EQ(g_boxes, 0);
 }
 
+// The current directory as the system reports it: fails, or grows between
+// the size query and the read.
+int g_directory_calls = 0;
+DWORD WINAPI FailingCurrentDirectory(DWORD, LPWSTR) {
+    ++g_directory_calls;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+DWORD WINAPI GrowingCurrentDirectory(DWORD size, LPWSTR) {
+    ++g_directory_calls;
+    return size + 8;  // not written: it has grown since it was measured
+}
+
+TEST_F(ElevatedStartTest, CurrentDirectoryThatCannotBeReadStartsNothing) {
+    {
+        testing_support::ImportPatch directory(
+            "KERNEL32.dll", "GetCurrentDirectoryW",
+            reinterpret_cast<const void*>(&FailingCurrentDirectory));
+        EXPECT_EQ(Run(L"elevate 0 C:\\x\\setup.exe"), ERROR_ACCESS_DENIED);
+    }
+    {
+        testing_support::ImportPatch directory(
+            "KERNEL32.dll", "GetCurrentDirectoryW",
+            reinterpret_cast<const void*>(&GrowingCurrentDirectory));
+        EXPECT_EQ(Run(L"elevate 0 C:\\x\\setup.exe"), ERROR_INSUFFICIENT_BUFFER);
+    }
+    EXPECT_GE(g_directory_calls, 3);
+    EXPECT_TRUE(g_starts.empty());
+    EXPECT_EQ(g_boxes, 0);
+}
+
 LPWSTR* WINAPI UnsplittableCommandLine(LPCWSTR, int* count) {
     *count = 3;  // what the system leaves there is no promise
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
