@@ -11,6 +11,12 @@
 #include "import_patch.h"
 #include "refused_large_malloc.h"
 
+// The sized forms, which <new> declares only where the compiler uses sized
+// deallocation (GCC does by default, clang 14 does not); the launcher
+// defines them either way.
+void operator delete(void* block, std::size_t size) noexcept;
+void operator delete[](void* block, std::size_t size) noexcept;
+
 namespace {
 
 using launcher_testing::RefusedLargeMalloc;
