@@ -54,10 +54,16 @@ TEST_F(OwnExecutablePathTest, PathsAroundAndBeyondMaxPathAreReadWhole) {
 }
 
 TEST_F(OwnExecutablePathTest, PathLongerThanAnyTheSystemGivesIsAFailure) {
-    g_module_path.assign(40000, L'd');
-    std::wstring path;
-    EXPECT_EQ(launcher::GetOwnExecutablePath(path), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_LT(g_module_calls, 10);
+    // 32,767 characters and the terminator are the most the system gives.
+    for (std::size_t length : {32768u, 40000u}) {
+        g_module_path.assign(length, L'd');
+        g_module_calls = 0;
+        std::wstring path;
+        EXPECT_EQ(launcher::GetOwnExecutablePath(path),
+                  static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER))
+            << length;
+        EXPECT_LT(g_module_calls, 10);
+    }
 }
 
 TEST_F(OwnExecutablePathTest, FailureIsNeverSuccess) {
