@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <stdexcept>
 #include <string>
 
 #include "fake_credui.h"
 #include "fake_logon.h"
+#include "guarded_block.h"
 #include "import_patch.h"
 #include "session_user.h"
 
@@ -246,6 +249,22 @@ TEST_F(RunAsLaunchTest, FailedElevatedStartEndsTheLaunchWithoutPromptingAgain) {
     }
     EXPECT_EQ(credui_.state().calls.size(), 3u);
     EXPECT_EQ(logon_.calls().size(), 6u);
+}
+
+// The command line is copied up to its terminator and no further: here it
+// ends right before a page that faults when touched.
+TEST_F(RunAsLaunchTest, CommandLineIsReadNoFurtherThanItsTerminator) {
+    const std::wstring line = kCommandLine;
+    const std::size_t bytes = (line.size() + 1) * sizeof(wchar_t);
+    auto* guarded = static_cast<wchar_t*>(testing_support::AllocateGuarded(bytes));
+    ASSERT_NE(guarded, nullptr);
+    std::copy(line.c_str(), line.c_str() + line.size() + 1, guarded);
+    credui_.AnswerCredentials(user_, L"", L"pw");
+    logon_.Start(0);
+    EXPECT_EQ(launcher::LaunchWithLogon(0, kProgram, guarded), 0u);
+    ASSERT_EQ(logon_.calls().size(), 1u);
+    EXPECT_EQ(logon_.calls()[0].command_line, line);
+    testing_support::FreeGuarded(guarded);
 }
 
 // The wait and the exit-code query report their own failures.
