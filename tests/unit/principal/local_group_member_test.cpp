@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "guarded_block.h"
 #include "scripted_system.h"
 #include "tarn/system/security/windows/principalid"
 
@@ -102,6 +103,18 @@ TEST_F(LocalGroupMember, EntriesWithoutNameAreSkipped) {
     AnswerGroups(without);
     EXPECT_EQ(IsLocalGroupMember(user_id, admins_id), tarn::kFalse);
     EXPECT_EQ(system.freed_buffers, (std::vector<void*>{list.buffer(), without.buffer()}));
+}
+
+TEST_F(LocalGroupMember, AnEmptyNameIsReadNoFurtherThanItsTerminator) {
+    // The terminator sits right before a page that faults when touched.
+    auto* empty = static_cast<wchar_t*>(testing_support::AllocateGuarded(sizeof(wchar_t)));
+    ASSERT_NE(empty, nullptr);
+    *empty = L'\0';
+    wchar_t admins_name[] = L"Administrators";
+    LOCALGROUP_USERS_INFO_0 entries[] = {{empty}, {admins_name}};
+    AnswerGroups(NERR_Success, reinterpret_cast<LPBYTE>(entries), 2, 2);
+    EXPECT_EQ(IsLocalGroupMember(user_id, admins_id), tarn::kNoError);
+    testing_support::FreeGuarded(empty);
 }
 
 TEST_F(LocalGroupMember, AnEmptyListMeansNo) {
