@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "counting_allocator.h"
+#include "guarded_block.h"
 #include "framework_text.h"
 #include "tarn/text_conversion.h"
 
@@ -80,7 +81,10 @@ class DoubleByteLocale : public ::testing::Test {
 
 TEST_F(DoubleByteLocale, LeadAndTrailByteBecomeOneUnit) {
     tarn::string_t target;
-    ASSERT_EQ(tarn::ConvertNarrowText("a\x82\xA0" "b", 4, target, 0), tarn::kNoError);
+    ASSERT_EQ(tarn::ConvertNarrowText("a\x82\xA0"
+                                      "b",
+                                      4, target, 0),
+              tarn::kNoError);
     EXPECT_EQ(Units(target), u"a\u3042b");
 }
 
@@ -92,13 +96,18 @@ TEST_F(DoubleByteLocale, LeadByteAtTheEndIsRefused) {
 
 TEST_F(DoubleByteLocale, LeadByteBeforeAByteThatCannotTrailIsRefused) {
     tarn::string_t target(u"kept");
-    EXPECT_EQ(tarn::ConvertNarrowText("\x82\x01" "a", 3, target, 0), tarn::kInvalidArgument);
+    EXPECT_EQ(tarn::ConvertNarrowText("\x82\x01"
+                                      "a",
+                                      3, target, 0),
+              tarn::kInvalidArgument);
     EXPECT_EQ(Units(target), u"kept");
 }
 
 TEST_F(DoubleByteLocale, OnlyTheTextsOwnBytesAreRead) {
     // The lead bytes just before the text must not pair with its bytes.
-    const char bytes[] = "\x82\x82" "ab";
+    const char bytes[] =
+        "\x82\x82"
+        "ab";
     tarn::string_t target;
     ASSERT_EQ(tarn::ConvertNarrowText(bytes + 2, 2, target, 0), tarn::kNoError);
     EXPECT_EQ(Units(target), u"ab");
@@ -127,6 +136,19 @@ TEST(WideTextConversion, CoreStartingPastTheEndPadsWithZeroUnits) {
     tarn::string_t target(u"ab");
     EXPECT_EQ(tarn::ConvertWideText(L"XY", 2, target, 4), tarn::kNoError);
     EXPECT_EQ(Units(target), std::u16string(u"ab\0\0XY", 6));
+}
+
+TEST(WideTextConversion, CoreReadsOnlyTheGivenUnits) {
+    // Three units with no terminator, right before a page that faults when touched.
+    auto* text = static_cast<wchar_t*>(testing_support::AllocateGuarded(3 * sizeof(wchar_t)));
+    ASSERT_NE(text, nullptr);
+    text[0] = L'X';
+    text[1] = L'Y';
+    text[2] = L'Z';
+    tarn::string_t target;
+    EXPECT_EQ(tarn::ConvertWideText(text, 3, target, 0), tarn::kNoError);
+    EXPECT_EQ(Units(target), u"XYZ");
+    testing_support::FreeGuarded(text);
 }
 
 TEST(WideStringConversion, FrameworkStringIsCopiedUnitForUnit) {
